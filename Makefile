@@ -1,0 +1,63 @@
+# kestrel — top-level commands. Every target installs what is missing first.
+SHELL := /bin/bash
+JOBS ?= $(shell nproc)
+SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
+
+.PHONY: deps build test host win32 test-host test-win32 fuzz bench clean
+
+# Install the Debian packages listed in tools/deps.txt that are not installed yet.
+deps:
+	@missing=$$(tools/missing-deps); \
+	if [ -n "$$missing" ]; then \
+	  echo "installing: $$missing"; \
+	  $(SUDO) apt-get update -q && DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -q $$missing; \
+	fi
+
+build: deps
+	cmake --preset host >/dev/null
+	cmake --build --preset host -j $(JOBS)
+	cmake --build --preset host-release -j $(JOBS)
+	cmake --preset win32 >/dev/null
+	cmake --build --preset win32 -j $(JOBS)
+
+host: deps
+	cmake --preset host >/dev/null
+	cmake --build --preset host -j $(JOBS)
+
+win32: deps
+	cmake --preset win32 >/dev/null
+	cmake --build --preset win32 -j $(JOBS)
+
+test-host: host
+	ctest --preset host
+
+test-win32: win32
+	ctest --preset win32
+
+# Both builds, every test (the emulator tests included); non-zero on any failure.
+test: deps
+	@$(MAKE) --no-print-directory build
+	@status=0; \
+	ctest --preset host || status=1; \
+	ctest --preset win32 || status=1; \
+	exit $$status
+
+FUZZ_SECONDS ?= 60
+# Runs every fuzz target for FUZZ_SECONDS seconds on its corpus.
+fuzz: deps
+	cmake --preset fuzz >/dev/null
+	cmake --build --preset fuzz -j $(JOBS)
+	@for t in build/fuzz/fuzz/fuzz_*; do \
+	  [ -x "$$t" ] || continue; name=$$(basename $$t); short=$${name#fuzz_}; \
+	  mkdir -p fuzz/corpus/$$short; \
+	  echo "== $$name ($(FUZZ_SECONDS)s)"; \
+	  $$t -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 fuzz/corpus/$$short || exit 1; \
+	done
+
+bench: deps
+	cmake --preset bench >/dev/null
+	cmake --build --preset bench -j $(JOBS)
+	@for b in build/bench/bench/bench_*; do [ -x "$$b" ] && "$$b"; done
+
+clean:
+	rm -rf build

@@ -1,0 +1,2 @@
+// placeholder until the handheld lands
+namespace handheld { int placeholder = 0; }

@@ -1,0 +1,2 @@
+// host backend
+namespace host_backend { int placeholder = 0; }

@@ -1,0 +1,2 @@
+// win32 backend
+namespace win32_backend { int placeholder = 0; }
