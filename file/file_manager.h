@@ -1,0 +1,39 @@
+// The file interface every source of kernels and images implements.
+#pragma once
+#include <cstdint>
+
+#include "console/console.h"
+
+namespace kestrel {
+
+class FileManager {
+ public:
+  explicit FileManager(ConsoleSlot console) : console_(console) {}
+  virtual ~FileManager() = default;
+
+  virtual bool setRoot(const char16_t* directory) = 0;
+  virtual bool open(const char16_t* name) = 0;
+  virtual std::uint32_t size() = 0;
+  // Bytes that read delivers from the current position to the end (uncompressed for gzip).
+  virtual std::uint32_t realSize() { return size(); }
+  virtual void close() = 0;
+  // offset -1 (0xFFFFFFFF): at the current position.
+  virtual std::int32_t read(void* buffer, std::uint32_t length, std::uint32_t offset) = 0;
+  virtual std::int32_t write(const void* buffer, std::uint32_t length, std::uint32_t offset) = 0;
+  virtual bool seek(std::uint32_t offset) = 0;
+
+  static constexpr std::uint32_t CurrentPosition = 0xFFFFFFFFu;
+
+ protected:
+  Console& console() const { return **console_; }
+
+  ConsoleSlot console_;
+  char nameBuffer_[260] = {};  // 8-bit name of the open file (HTTP and UFS sources)
+};
+
+// Source type codes.
+constexpr std::int32_t SourceFat = 0;
+constexpr std::int32_t SourceUfs = 1;
+constexpr std::int32_t SourceHttp = 2;
+
+}  // namespace kestrel
