@@ -74,6 +74,10 @@ struct Faults {
   bool virtualCopyFails = false;
   bool virtualFreeFails = false;
   bool kernelModeFails = false;  // the processor stays in User mode after SetKMode(TRUE)
+  // File writes fail past this many bytes from now: a WriteFile call that would go beyond
+  // the limit stores the bytes up to it, reports them and returns FALSE (as a full or pulled
+  // card would), and every later WriteFile fails writing nothing. 0 = never.
+  long writeFailAfter = 0;
 };
 
 class Machine {

@@ -1,0 +1,263 @@
+#include "boot/settings.h"
+
+#include <memory>
+
+#include "boot/temporary_directory.h"
+#include "console/console.h"
+#include "platform/bytes.h"
+#include "platform/files.h"
+#include "platform/format.h"
+#include "platform/resources.h"
+
+namespace kestrel {
+
+namespace {
+
+template <std::size_t N>
+void putText(std::uint8_t* at, const char16_t (&units)[N]) {
+  for (std::size_t k = 0; k < N; ++k) ce::putLe16(at + 2 * k, units[k]);
+}
+
+template <std::size_t N>
+void getText(const std::uint8_t* at, char16_t (&units)[N]) {
+  for (std::size_t k = 0; k < N; ++k) units[k] = ce::getLe16(at + 2 * k);
+}
+
+// The settings object whose printToConsoleTab is the LCD console's sink.
+Settings* sinkOwner = nullptr;
+void consoleSink(const char16_t* text) {
+  if (sinkOwner) sinkOwner->printToConsoleTab(text);
+}
+
+std::unique_ptr<Settings> theSettings;
+
+// Reads a record from an open configuration file: the first 12 bytes (magic, version,
+// recordSize) must be there and the magic must match; then the stored recordSize bytes, at
+// most a whole record, from the start. Bytes the file does not supply keep the record's
+// current values. The stored version plays no part.
+bool readRecord(ce::HANDLE file, SettingsRecord& record) {
+  std::uint8_t bytes[SettingsRecord::Size];
+  record.serialize(bytes);
+
+  ce::DWORD got = 0;
+  if (!ce::ReadFile(file, bytes, 12, &got, nullptr) || got < 12) return false;
+  if (ce::getLe32(bytes + SettingsRecord::Offset::magic) != SettingsRecord::MagicValue) return false;
+  std::uint32_t stored = ce::getLe32(bytes + SettingsRecord::Offset::recordSize);
+  ce::DWORD wanted = stored < SettingsRecord::Size ? stored : static_cast<ce::DWORD>(SettingsRecord::Size);
+
+  if (ce::SetFilePointer(file, 0, nullptr, ce::FileBegin) == ce::InvalidSetFilePointer) return false;
+  if (!ce::ReadFile(file, bytes, wanted, &got, nullptr)) return false;
+  record.deserialize(bytes);
+  return true;
+}
+
+ce::HANDLE openForReading(const char16_t* path) {
+  return ce::CreateFileW(path, ce::GenericRead, 0, nullptr, ce::OpenExisting, ce::FileAttributeNormal, nullptr);
+}
+
+}  // namespace
+
+void SettingsRecord::serialize(std::uint8_t (&out)[Size]) const {
+  std::uint8_t* b = out;
+  ce::putLe32(b + Offset::magic, magic);
+  ce::putLe32(b + Offset::version, version);
+  ce::putLe32(b + Offset::recordSize, recordSize);
+  ce::putLe32(b + Offset::reserved, reserved);
+  ce::putLe32(b + Offset::kernelDirectorySet, kernelDirectorySet);
+  putText(b + Offset::kernelDirectory, kernelDirectory);
+  ce::putLe32(b + Offset::kernelFileSet, kernelFileSet);
+  putText(b + Offset::kernelFile, kernelFile);
+  ce::putLe32(b + Offset::platformCpu, platform.cpu);
+  ce::putLe32(b + Offset::platformMachine, platform.machine);
+  ce::putLe32(b + Offset::rootDevice, static_cast<std::uint32_t>(rootDevice));
+  putText(b + Offset::fsImagePath, fsImagePath);
+  ce::putLe32(b + Offset::serialConsole, serialConsole);
+  ce::putLe32(b + Offset::bootVerbose, bootVerbose);
+  ce::putLe32(b + Offset::singleUser, singleUser);
+  ce::putLe32(b + Offset::askName, askName);
+  ce::putLe32(b + Offset::kernelDebugger, kernelDebugger);
+  ce::putLe32(b + Offset::autoBootSeconds, static_cast<std::uint32_t>(autoBootSeconds));
+  ce::putLe32(b + Offset::reverseVideo, reverseVideo);
+  ce::putLe32(b + Offset::pauseBeforeBoot, pauseBeforeBoot);
+  ce::putLe32(b + Offset::loadDebugInfo, loadDebugInfo);
+  ce::putLe32(b + Offset::safetyMessage, safetyMessage);
+  ce::putLe32(b + Offset::serialSpeed, serialSpeed);
+  putText(b + Offset::extraOptions, extraOptions);
+}
+
+void SettingsRecord::deserialize(const std::uint8_t (&in)[Size]) {
+  const std::uint8_t* b = in;
+  magic = ce::getLe32(b + Offset::magic);
+  version = ce::getLe32(b + Offset::version);
+  recordSize = ce::getLe32(b + Offset::recordSize);
+  reserved = ce::getLe32(b + Offset::reserved);
+  kernelDirectorySet = ce::getLe32(b + Offset::kernelDirectorySet);
+  getText(b + Offset::kernelDirectory, kernelDirectory);
+  kernelFileSet = ce::getLe32(b + Offset::kernelFileSet);
+  getText(b + Offset::kernelFile, kernelFile);
+  platform.cpu = ce::getLe32(b + Offset::platformCpu);
+  platform.machine = ce::getLe32(b + Offset::platformMachine);
+  rootDevice = static_cast<std::int32_t>(ce::getLe32(b + Offset::rootDevice));
+  getText(b + Offset::fsImagePath, fsImagePath);
+  serialConsole = ce::getLe32(b + Offset::serialConsole);
+  bootVerbose = ce::getLe32(b + Offset::bootVerbose);
+  singleUser = ce::getLe32(b + Offset::singleUser);
+  askName = ce::getLe32(b + Offset::askName);
+  kernelDebugger = ce::getLe32(b + Offset::kernelDebugger);
+  autoBootSeconds = static_cast<std::int32_t>(ce::getLe32(b + Offset::autoBootSeconds));
+  reverseVideo = ce::getLe32(b + Offset::reverseVideo);
+  pauseBeforeBoot = ce::getLe32(b + Offset::pauseBeforeBoot);
+  loadDebugInfo = ce::getLe32(b + Offset::loadDebugInfo);
+  safetyMessage = ce::getLe32(b + Offset::safetyMessage);
+  serialSpeed = ce::getLe32(b + Offset::serialSpeed);
+  getText(b + Offset::extraOptions, extraOptions);
+}
+
+void SettingsRecord::setDefaults() {
+  magic = MagicValue;
+  version = CurrentVersion;
+  recordSize = static_cast<std::uint32_t>(Size);
+  reserved = 0;
+  kernelDirectorySet = 0;
+  kernelFileSet = 0;
+  platform = PlatformId{};
+  rootDevice = 0;
+  setText(fsImagePath, u"miniroot.fs");
+  serialConsole = 0;
+  bootVerbose = 0;
+  singleUser = 0;
+  askName = 0;
+  kernelDebugger = 0;
+  autoBootSeconds = 0;
+  reverseVideo = 0;
+  pauseBeforeBoot = 1;
+  loadDebugInfo = 0;  // read by no boot step; the Option tab shows it unchecked
+  safetyMessage = 1;
+  serialSpeed = 19200;
+  setText(extraOptions, u"");
+}
+
+void configFilePath(char16_t (&path)[ce::MaxPath], const char16_t* directory) {
+  ce::format(path, ce::MaxPath, u"\\%s\\kestrel.cnf", directory);
+}
+
+void configTempPath(char16_t (&path)[ce::MaxPath], const char16_t* directory) {
+  ce::format(path, ce::MaxPath, u"\\%s\\kestrel.tmp", directory);
+}
+
+Settings::Settings() {
+  // The record starts from its defaults, so bytes that a short file does not supply hold
+  // defined values; a file that cannot be used leaves it at them.
+  setDefaults();
+  loadFile();
+  version = CurrentVersion;
+  recordSize = static_cast<std::uint32_t>(Size);
+  sinkOwner = this;
+  setConsoleSink(consoleSink);
+}
+
+Settings::~Settings() {
+  if (sinkOwner == this) {
+    sinkOwner = nullptr;
+    setConsoleSink(nullptr);
+  }
+}
+
+bool Settings::loadFile() {
+  char16_t directory[TemporaryDirectoryUnits];
+  if (!findTemporaryDirectory(directory)) return false;
+  char16_t path[ce::MaxPath];
+  configFilePath(path, directory);
+  ce::HANDLE file = openForReading(path);
+  if (file == ce::InvalidHandleValue) {
+    if (ce::GetLastError() != ce::ErrorFileNotFound) return false;
+    // A save replaces kestrel.cnf by deleting it and renaming the complete kestrel.tmp; if
+    // the handheld stopped between the two, the record is in kestrel.tmp. Only a whole
+    // record counts: a shorter one is what an interrupted write left behind.
+    configTempPath(path, directory);
+    file = openForReading(path);
+    if (file == ce::InvalidHandleValue) return false;
+    if (ce::GetFileSize(file, nullptr) != Size) {
+      ce::CloseHandle(file);
+      return false;
+    }
+  }
+  bool ok = readRecord(file, *this);
+  ce::CloseHandle(file);
+  return ok;
+}
+
+bool Settings::saveFile() {
+  char16_t directory[TemporaryDirectoryUnits];
+  if (!findTemporaryDirectory(directory)) return false;
+  char16_t path[ce::MaxPath], temporary[ce::MaxPath];
+  configFilePath(path, directory);
+  configTempPath(temporary, directory);
+
+  std::uint8_t bytes[Size];
+  serialize(bytes);
+
+  // Truncating kestrel.cnf and writing it in place would lose the saved settings to any
+  // failure in between. The record goes to kestrel.tmp first, and kestrel.cnf is replaced
+  // only once all of it is on the card.
+  ce::HANDLE file =
+      ce::CreateFileW(temporary, ce::GenericWrite, 0, nullptr, ce::CreateAlways, ce::FileAttributeNormal, nullptr);
+  if (file == ce::InvalidHandleValue) return false;
+  ce::DWORD written = 0;
+  bool ok = ce::WriteFile(file, bytes, static_cast<ce::DWORD>(Size), &written, nullptr) && written == Size &&
+            ce::FlushFileBuffers(file);
+  ok = ce::CloseHandle(file) && ok;
+  if (!ok) {
+    ce::DeleteFileW(temporary);
+    return false;
+  }
+  if (!ce::DeleteFileW(path) && ce::GetLastError() != ce::ErrorFileNotFound) {
+    ce::DeleteFileW(temporary);
+    return false;
+  }
+  // A failed rename leaves the complete record in kestrel.tmp, which loadFile falls back to.
+  return ce::MoveFileW(temporary, path);
+}
+
+void Settings::runBoot() {
+  if (bootCallback) bootCallback(bootCallbackArg);
+}
+
+void Settings::collectFromTabs() {
+  if (mainTab) mainTab->saveToSettings();
+  if (optionTab) optionTab->saveToSettings();
+}
+
+void Settings::printToConsoleTab(const char16_t* text) {
+  if (consoleTab) consoleTab->print(text, false);
+}
+
+void Settings::stepProgress(const char* label) {
+  if (mainWindow) mainWindow->stepProgress(label);
+}
+
+void Settings::resetProgress() {
+  if (mainWindow) mainWindow->resetProgress();
+}
+
+std::optional<std::u16string> Settings::kernelDirectoryChoice(int i) const {
+  if (i < 0 || i >= KernelDirectoryChoices) return std::nullopt;
+  if (i == UserDefinedChoice && kernelDirectorySet) return std::u16string(textOf(kernelDirectory));
+  ce::HINSTANCE instance = mainWindow ? mainWindow->instance() : ce::programInstance();
+  char16_t text[ce::MaxPath];
+  int n = ce::LoadStringW(instance, FirstDirectoryString + 2 * static_cast<unsigned>(i), text, ce::MaxPath);
+  return std::u16string(text, n > 0 ? static_cast<std::size_t>(n) : 0);
+}
+
+int Settings::initialDirectoryChoice() const { return kernelDirectorySet ? UserDefinedChoice : 0; }
+
+ce::HWND Settings::ownerWindow() const { return mainWindow ? mainWindow->window() : nullptr; }
+
+Settings& settings() {
+  if (!theSettings) theSettings = std::make_unique<Settings>();
+  return *theSettings;
+}
+
+void releaseSettings() { theSettings.reset(); }
+
+}  // namespace kestrel
