@@ -1,2 +1,0 @@
-// placeholder until the handheld lands
-namespace handheld { int placeholder = 0; }

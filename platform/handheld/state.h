@@ -1,0 +1,32 @@
+// The machine's service state: one member per service area, each defined by the files of
+// platform/handheld that provide the area. A plain aggregate: an area adds its member here and
+// its header above. Members are default-constructed with the machine; an area that needs the
+// machine's profile sets itself up on first use.
+#pragma once
+#include "platform/handheld/handles.h"
+#include "platform/handheld/machine.h"
+#include "platform/handheld/physical_memory.h"
+#include "platform/handheld/processor.h"
+
+namespace handheld {
+
+// The heap's failure injection: counts allocations since Faults::heapFailAt was last changed.
+struct HeapState {
+  long armed = 0;     // the value of heapFailAt the count belongs to
+  long counted = 0;   // allocations since it was set
+};
+
+// coredll.dll: how many LoadLibraryW calls are not yet matched by FreeLibrary.
+struct SystemState {
+  int coredllReferences = 0;
+};
+
+}  // namespace handheld
+
+struct handheld::Machine::State {
+  HandleTable handles;  // open files, devices and directory listings
+  HeapState heap;
+  SystemState system;
+  ProcessorState processor;  // kernel mode, CPSR, CP15, the jump
+  std::unique_ptr<PhysicalMemory> physicalMemory;  // DRAM frames and regions; made at first use
+};

@@ -1,2 +1,0 @@
-// host backend
-namespace host_backend { int placeholder = 0; }
