@@ -38,7 +38,7 @@ template <class T>
 T* heapNewArray(std::size_t count) {
   static_assert(std::is_trivially_default_constructible_v<T> && std::is_trivially_destructible_v<T>);
   if (count > static_cast<std::size_t>(-1) / sizeof(T)) return nullptr;
-  return static_cast<T*>(LocalAlloc(Lptr, count * sizeof(T) ? count * sizeof(T) : 1));
+  return static_cast<T*>(LocalAlloc(Lptr, count * sizeof(T) != 0 ? count * sizeof(T) : 1));
 }
 
 struct HeapDeleter {
