@@ -1,0 +1,26 @@
+// The architecture of PXA250/PXA255 and PXA270 handhelds.
+#pragma once
+#include "arch/arm_architecture.h"
+
+namespace kestrel {
+
+class PXA2x0Architecture final : public ArmArchitecture {
+ public:
+  // Prints "ARM architecture.\n", then "PXA-2x0 CPU.\n".
+  PXA2x0Architecture(ConsoleSlot console, MemoryManagerSlot memoryManager);
+
+  bool init() override;
+  bool setupLoader() override;
+  // As on SA-11x0; should the jump routine come back, the thread leaves kernel mode (for
+  // User mode, not for the state it had) and the jump returns.
+  void jump(std::uint32_t argumentBlock, std::uint32_t firstLink) override;
+
+  // The four SDRAM partitions of the PXA-2x0 memory controller, 64 MiB each.
+  static constexpr std::uint32_t Banks[4] = {0xA0000000, 0xA4000000, 0xA8000000, 0xAC000000};
+  static constexpr std::uint32_t BankSize = 0x04000000;
+  // The XScale core's 32 KiB data cache, walked twice over to be sure that the
+  // round-robin replacement has evicted every line.
+  static constexpr std::uint32_t DCacheBytes = 65536;
+};
+
+}  // namespace kestrel
