@@ -47,6 +47,11 @@ struct FormatArg {
 
 namespace format_detail {
 
+// Widths and precisions beyond this are cut to it: the output is cut at the buffer's end
+// anyway, and a width taken from an argument ('*') must not make the formatter spin through
+// two thousand million pad characters.
+constexpr int maxField = 100000;
+
 struct Out {
   char16_t* buf;
   std::size_t cap;  // units, terminator included
@@ -170,17 +175,19 @@ inline std::size_t vformat(char16_t* buf, std::size_t cap, const char16_t* fmt, 
     int width = 0;
     if (*f == u'*') {
       const FormatArg* a = take();
-      width = a ? static_cast<int>(asSigned(*a, 32)) : 0;
-      if (width < 0) {
+      std::int64_t w = a ? asSigned(*a, 32) : 0;
+      if (w < 0) {
         left = true;
-        width = -width;
+        w = -w;  // 64-bit, so the most negative int has a magnitude too
       }
+      width = static_cast<int>(w < maxField ? w : maxField);
       ++f;
     } else {
       while (*f >= u'0' && *f <= u'9') {
-        if (width < 100000) width = width * 10 + (*f - u'0');
+        if (width < maxField) width = width * 10 + (*f - u'0');
         ++f;
       }
+      if (width > maxField) width = maxField;
     }
     int precision = -1;
     if (*f == u'.') {
@@ -188,14 +195,15 @@ inline std::size_t vformat(char16_t* buf, std::size_t cap, const char16_t* fmt, 
       precision = 0;
       if (*f == u'*') {
         const FormatArg* a = take();
-        precision = a ? static_cast<int>(asSigned(*a, 32)) : 0;
-        if (precision < 0) precision = -1;
+        std::int64_t p = a ? asSigned(*a, 32) : 0;
+        precision = p < 0 ? -1 : static_cast<int>(p < maxField ? p : maxField);
         ++f;
       } else {
         while (*f >= u'0' && *f <= u'9') {
-          if (precision < 100000) precision = precision * 10 + (*f - u'0');
+          if (precision < maxField) precision = precision * 10 + (*f - u'0');
           ++f;
         }
+        if (precision > maxField) precision = maxField;
       }
     }
     int bits = 32;

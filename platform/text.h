@@ -5,6 +5,10 @@
 namespace ce {
 
 constexpr UINT CpAcp = 0;  // the default code page of the handheld (932 or 1252)
+constexpr UINT CpUtf8 = 65001;
+// MultiByteToWideChar: fail with ErrorNoUnicodeTranslation on a byte sequence that is no
+// character, instead of putting the default character in its place.
+constexpr DWORD MbErrInvalidChars = 0x08;
 
 // As the platform's own: srcLength -1 converts up to and including the terminator; with
 // dstSize 0 the required size in bytes is returned and nothing is written. The result is

@@ -308,6 +308,28 @@ bool sharingConflict(const fs::path& host, DWORD access, DWORD share) {
   return conflict;
 }
 
+// Faults::writeFailAfter: how much of a write of `toWrite` bytes still fits under the limit;
+// true when the write is cut short (the card is full or was pulled).
+bool writeLimit(DWORD toWrite, DWORD& allowed) {
+  Machine& m = current();
+  FileState& files = m.state().files;
+  long limit = m.faults().writeFailAfter;
+  if (limit != files.armed) {
+    files.armed = limit;
+    files.written = 0;
+  }
+  allowed = toWrite;
+  if (limit <= 0) return false;
+  std::uint64_t left = files.written >= static_cast<std::uint64_t>(limit) ? 0 : limit - files.written;
+  if (toWrite <= left) {
+    files.written += toWrite;
+    return false;
+  }
+  allowed = static_cast<DWORD>(left);
+  files.written += left;
+  return true;
+}
+
 HANDLE fail(DWORD error) {
   SetLastError(error);
   return InvalidHandleValue;
@@ -474,17 +496,22 @@ BOOL WriteFile(HANDLE file, const void* buffer, DWORD toWrite, DWORD* written, v
   if (toWrite && !buffer) return failed(ErrorInvalidParameter);
   if (toWrite == 0) return True;
   if (f->position + toWrite > 0xFFFFFFFFull) return failed(ErrorDiskFull);  // a 32-bit file system
-  f->stream.clear();
-  f->stream.seekp(static_cast<std::streamoff>(f->position));
-  f->stream.write(static_cast<const char*>(buffer), static_cast<std::streamsize>(toWrite));
-  // Flushed at once, so every other handle on the file reads what was written.
-  f->stream.flush();
-  if (!f->stream) {
+  DWORD allowed = toWrite;
+  bool cut = writeLimit(toWrite, allowed);
+  if (allowed > 0) {
     f->stream.clear();
-    return failed(ErrorDiskFull);
+    f->stream.seekp(static_cast<std::streamoff>(f->position));
+    f->stream.write(static_cast<const char*>(buffer), static_cast<std::streamsize>(allowed));
+    // Flushed at once, so every other handle on the file reads what was written.
+    f->stream.flush();
+    if (!f->stream) {
+      f->stream.clear();
+      return failed(ErrorDiskFull);
+    }
+    f->position += allowed;
   }
-  f->position += toWrite;
-  if (written) *written = toWrite;
+  if (written) *written = allowed;
+  if (cut) return failed(ErrorDiskFull);
   return True;
 }
 

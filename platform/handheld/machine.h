@@ -56,7 +56,8 @@ struct Config {
   std::uint32_t shuffleSeed = 1;
   int timezoneBias = 0, daylightBias = -60;
   bool daylight = false;
-  // coredll.dll exports; a profile can remove them (no_lockpages, no_getversionex, no_coredll).
+  // coredll.dll and its exports; handheld.ini can remove them (coredll, lock_pages, unlock_pages,
+  // get_version_ex = 0).
   bool coredll = true, lockPages = true, unlockPages = true, getVersionEx = true;
 };
 

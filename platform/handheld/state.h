@@ -16,6 +16,12 @@ struct HeapState {
   long counted = 0;   // allocations since it was set
 };
 
+// The file-write failure injection: bytes written since Faults::writeFailAfter was last changed.
+struct FileState {
+  long armed = 0;
+  std::uint64_t written = 0;
+};
+
 // coredll.dll: how many LoadLibraryW calls are not yet matched by FreeLibrary.
 struct SystemState {
   int coredllReferences = 0;
@@ -25,6 +31,7 @@ struct SystemState {
 
 struct handheld::Machine::State {
   HandleTable handles;  // open files, devices and directory listings
+  FileState files;
   HeapState heap;
   SystemState system;
   ProcessorState processor;  // kernel mode, CPSR, CP15, the jump

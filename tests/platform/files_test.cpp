@@ -229,6 +229,26 @@ TEST(Files, ReadsAndWritesFollowTheFilePointer) {
   CloseHandle(r);
 }
 
+TEST(Files, WritesFailOnceTheInjectedLimitIsReached) {
+  TempHandheld handheld;
+  HANDLE h = openFile(u"\\Storage Card\\out", GenericWrite, 0, CreateAlways);
+  ASSERT_NE(h, InvalidHandleValue);
+  DWORD n = 0;
+  ASSERT_TRUE(WriteFile(h, "12", 2, &n, nullptr));  // before the fault: not counted
+  handheld.faults().writeFailAfter = 5;
+  EXPECT_TRUE(WriteFile(h, "abc", 3, &n, nullptr));
+  EXPECT_EQ(n, 3u);
+  EXPECT_FALSE(WriteFile(h, "defg", 4, &n, nullptr));  // cut short: what fits is stored
+  EXPECT_EQ(n, 2u);
+  EXPECT_EQ(GetLastError(), ErrorDiskFull);
+  EXPECT_FALSE(WriteFile(h, "h", 1, &n, nullptr));
+  EXPECT_EQ(n, 0u);
+  handheld.faults().writeFailAfter = 0;
+  EXPECT_TRUE(WriteFile(h, "!", 1, &n, nullptr));
+  CloseHandle(h);
+  EXPECT_EQ(handheld.readFile(u"\\Storage Card\\out"), "12abcde!");
+}
+
 TEST(Files, ReadOnlyFilesRefuseWritersAndDeletion) {
   TempHandheld handheld;
   HANDLE h = CreateFileW(u"\\Storage Card\\ro", GenericWrite, 0, nullptr, CreateNew, FileAttributeReadOnly, nullptr);
