@@ -13,7 +13,8 @@ function(kestrel_add_test name)
   if(KESTREL_WIN32)
     add_test(NAME ${name} COMMAND ${name})
     set_tests_properties(${name} PROPERTIES LABELS "win32;${T_LABELS}" TIMEOUT 600
-                         ENVIRONMENT "KESTREL_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
+                         ENVIRONMENT
+                         "KESTREL_SOURCE_DIR=${CMAKE_SOURCE_DIR};KESTREL_BINARY_DIR=${CMAKE_BINARY_DIR};KESTREL_MESSAGE_BOX=no")
   else()
     include(GoogleTest)
     gtest_discover_tests(${name} PROPERTIES LABELS "${T_LABELS}" ENVIRONMENT "KESTREL_SOURCE_DIR=${CMAKE_SOURCE_DIR};KESTREL_BINARY_DIR=${CMAKE_BINARY_DIR}"
