@@ -1,0 +1,341 @@
+#include "load/elf_loader.h"
+
+#include <cstring>
+
+#include "boot/settings.h"
+#include "platform/bytes.h"
+#include "platform/message_box.h"
+
+namespace kestrel {
+
+namespace {
+
+// ELF header fields.
+constexpr std::uint32_t EiClass = 4, EiData = 5;
+constexpr std::uint32_t EType = 16, EMachine = 18, EEntry = 24, EPhoff = 28, EShoff = 32;
+constexpr std::uint32_t EPhentsize = 42, EPhnum = 44, EShentsize = 46, EShnum = 48, EShstrndx = 50;
+constexpr std::uint32_t ElfClass32 = 1, ElfData2Lsb = 1, MachineArm = 40, TypeExecutable = 2;
+// Program header fields.
+constexpr std::uint32_t PType = 0, POffset = 4, PPaddr = 12, PFilesz = 16, PMemsz = 20;
+constexpr std::uint32_t PtLoad = 1;
+// Section header fields.
+constexpr std::uint32_t ShName = 0, ShOffset = 16, ShSize = 20;
+
+constexpr std::uint64_t AddressSpace = 0x100000000ull;
+
+std::uint64_t roundUp(std::uint64_t value, std::uint64_t unit) { return (value + unit - 1) / unit * unit; }
+
+// True when [offset, offset + size) lies inside a file of `fileSize` bytes.
+bool inFile(std::uint32_t offset, std::uint32_t size, std::uint32_t fileSize) {
+  return std::uint64_t{offset} + size <= fileSize;
+}
+
+}  // namespace
+
+ElfLoader::ElfLoader(ConsoleSlot console, MemoryManagerSlot memory) : Loader(console, memory) {
+  this->console().print(u"Loader: ELF\n");
+}
+
+ElfLoader::~ElfLoader() = default;
+
+std::uint32_t ElfLoader::field16(std::uint32_t offset) const { return ce::getLe16(header_ + offset); }
+std::uint32_t ElfLoader::field32(std::uint32_t offset) const { return ce::getLe32(header_ + offset); }
+
+ElfLoader::Segment ElfLoader::segment(std::uint32_t i) const {
+  const std::uint8_t* p = programHeaders_.get() + i * ProgramHeaderBytes;
+  return {ce::getLe32(p + PType), ce::getLe32(p + POffset), ce::getLe32(p + PPaddr), ce::getLe32(p + PFilesz),
+          ce::getLe32(p + PMemsz)};
+}
+
+bool ElfLoader::setFile(FileManagerSlot slot) {
+  Loader::setFile(slot);
+  programHeaders_.reset();
+  sectionHeaders_.reset();
+  ksymsHeader_.reset();
+  symbolsPresent_ = false;
+  std::memset(header_, 0, sizeof header_);
+  FileManager* f = file();
+  if (!f) return false;
+  // Asked first, while the file is still at its start.
+  fileSize_ = f->realSize();
+
+  f->read(header_, HeaderBytes, 0);
+  if (header_[0] != 0x7F || header_[1] != 'E' || header_[2] != 'L' || header_[3] != 'F') {
+    console().print(u"not a ELF file.\n");
+    return false;
+  }
+  if (header_[EiData] != ElfData2Lsb || header_[EiClass] != ElfClass32) {
+    console().print(u"invalid class/data(%d/%d)\n", header_[EiClass], header_[EiData]);
+    return false;
+  }
+  if (field16(EMachine) != MachineArm) {
+    console().print(u"not a native architecture. machine = %d\n", field16(EMachine));
+    return false;
+  }
+  if (field16(EType) != TypeExecutable) {
+    console().print(u"not a executable file. type = %d\n", field16(EType));
+    return false;
+  }
+  const std::uint32_t phoff = field32(EPhoff), phnum = field16(EPhnum), phentsize = field16(EPhentsize);
+  if (phoff == 0 || phnum == 0 || phnum > MaxProgramHeaders || phentsize != ProgramHeaderBytes) {
+    console().print(u"invalid program header information.\n");
+    return false;
+  }
+  const std::uint32_t phBytes = phnum * phentsize;
+  if (!inFile(phoff, phBytes, fileSize_)) {
+    console().print(u"program header table 0x%x+0x%x is beyond the end of the file (0x%x).\n", phoff, phBytes,
+                    fileSize_);
+    return false;
+  }
+  const std::uint32_t shoff = field32(EShoff), shnum = field16(EShnum), shentsize = field16(EShentsize);
+  const std::uint32_t shstrndx = field16(EShstrndx);
+  const std::uint32_t shBytes = shnum * shentsize;  // at most 65535 * 65535: no wrap
+  if (shnum > 0) {
+    if (shentsize != SectionHeaderBytes || shstrndx >= shnum) {
+      console().print(u"invalid section header information.\n");
+      return false;
+    }
+    if (!inFile(shoff, shBytes, fileSize_)) {
+      console().print(u"section header table 0x%x+0x%x is beyond the end of the file (0x%x).\n", shoff, shBytes,
+                      fileSize_);
+      return false;
+    }
+    sectionHeaders_.reset(ce::heapNewArray<std::uint8_t>(shBytes));
+    if (!sectionHeaders_) {
+      console().print(u"can't allocate section header table.\n");
+      return false;
+    }
+    std::int32_t got = f->read(sectionHeaders_.get(), shBytes, shoff);
+    if (got < 0 || static_cast<std::uint32_t>(got) < shBytes) {
+      console().print(u"section header read error.\n");
+      sectionHeaders_.reset();
+      return false;
+    }
+  }
+  programHeaders_.reset(ce::heapNewArray<std::uint8_t>(phBytes));
+  if (!programHeaders_) {
+    console().print(u"can't allocate program header table.\n");
+    return false;
+  }
+  std::int32_t got = f->read(programHeaders_.get(), phBytes, phoff);
+  if (got < 0 || static_cast<std::uint32_t>(got) < phBytes) {
+    console().print(u"program header read error.\n");
+    programHeaders_.reset();
+    return false;
+  }
+  if (!checkSegments()) {
+    programHeaders_.reset();
+    return false;
+  }
+  return true;
+}
+
+// Each loadable segment must come from inside the file, fit its memory size, and land on a
+// word boundary below 4 GiB: the second stage copies and clears word by word.
+bool ElfLoader::checkSegments() {
+  const std::uint32_t phnum = field16(EPhnum);
+  for (std::uint32_t i = 0; i < phnum; ++i) {
+    Segment s = segment(i);
+    if (s.type != PtLoad) continue;
+    if (s.filesz > s.memsz) {
+      console().print(u"segment %d: file size 0x%x exceeds memory size 0x%x.\n", i, s.filesz, s.memsz);
+      return false;
+    }
+    if (s.paddr % 4 != 0) {
+      console().print(u"segment %d: paddr 0x%08x is not word aligned.\n", i, s.paddr);
+      return false;
+    }
+    if (s.filesz > 0 && !inFile(s.offset, s.filesz, fileSize_)) {
+      console().print(u"segment %d: file data 0x%x+0x%x is beyond the end of the file (0x%x).\n", i, s.offset,
+                      s.filesz, fileSize_);
+      return false;
+    }
+    if (std::uint64_t{s.paddr} + s.memsz > 0xFFFFFFFFull) {
+      console().print(u"segment %d: 0x%08x+0x%x wraps around the address space.\n", i, s.paddr, s.memsz);
+      return false;
+    }
+  }
+  return true;
+}
+
+bool ElfLoader::ksymsAddress(std::uint64_t& address) const {
+  bool found = false;
+  const std::uint32_t phnum = field16(EPhnum);
+  for (std::uint32_t i = 0; programHeaders_ && i < phnum; ++i) {
+    Segment s = segment(i);
+    if (s.type != PtLoad) continue;
+    // checkSegments keeps paddr + memsz below 4 GiB; rounding up can reach it at the very top.
+    address = s.paddr + roundUp(s.memsz, 4);
+    found = true;
+  }
+  return found;
+}
+
+void ElfLoader::noSymbols() {
+  if (settings().safetyMessage) {
+    ce::HWND owner = settings().ownerWindow();
+    ce::MessageBoxW(owner, u"No symbol and/or string table in binary.\n(not fatal)", u"Information",
+                    ce::MbOk | ce::MbIconInformation);
+    ce::UpdateWindow(owner);
+  }
+}
+
+std::uint32_t ElfLoader::prepareKsyms() {
+  symbolsPresent_ = false;
+  ksymsHeader_.reset();
+  ksymsHeaderSize_ = 0;
+  stringTableHeader_ = stringTableOffset_ = symbolTableHeader_ = symbolTableOffset_ = 0;
+
+  std::uint64_t address;
+  if (!ksymsAddress(address)) return 0;  // nothing to put it behind
+  const std::uint32_t shnum = field16(EShnum), shstrndx = field16(EShstrndx);
+  if (shnum == 0 || shstrndx == 0 || !sectionHeaders_) {
+    noSymbols();
+    return 0;
+  }
+  const std::uint32_t T = shnum * SectionHeaderBytes;
+  const std::uint8_t* names = sectionHeaders_.get() + shstrndx * SectionHeaderBytes;
+  const std::uint32_t namesOffset = ce::getLe32(names + ShOffset), namesSize = ce::getLe32(names + ShSize);
+  if (!inFile(namesOffset, namesSize, fileSize_)) {
+    console().print(u"section name table 0x%x+0x%x is beyond the end of the file (0x%x).\n", namesOffset,
+                    namesSize, fileSize_);
+    return 0;
+  }
+  const std::uint64_t N = roundUp(namesSize, 4);
+  const std::uint64_t H = HeaderBytes + T + N;
+  if (H > 0xFFFFFFFFull) return 0;  // cannot happen for a file below 4 GiB; keeps the arithmetic honest
+
+  ksymsHeader_.reset(static_cast<std::uint8_t*>(ce::LocalAlloc(ce::Lptr, static_cast<std::size_t>(H))));
+  if (!ksymsHeader_) {
+    ce::HWND owner = settings().ownerWindow();
+    ce::MessageBoxW(owner, u"Can't determine symbol block size.", u"WARNING", ce::MbOk | ce::MbIconExclamation);
+    ce::UpdateWindow(owner);
+    return 0;
+  }
+  std::uint8_t* block = ksymsHeader_.get();
+  std::memcpy(block, header_, HeaderBytes);
+  ce::putLe32(block + EEntry, 0);
+  ce::putLe32(block + EPhoff, 0);
+  ce::putLe16(block + EPhnum, 0);
+  ce::putLe32(block + EShoff, HeaderBytes);
+  std::memcpy(block + HeaderBytes, sectionHeaders_.get(), T);
+  // The rounded-up tail is whatever follows the table in the file (zeros past its end).
+  file()->read(block + HeaderBytes + T, static_cast<std::uint32_t>(N), namesOffset);
+
+  const std::uint8_t* table = block + HeaderBytes + T;
+  auto nameIs = [&](std::uint32_t at, const char* want) {
+    std::size_t len = std::strlen(want);
+    return std::uint64_t{at} + len < N && std::memcmp(table + at, want, len + 1) == 0;
+  };
+  bool haveStrtab = false, haveSymtab = false;
+  for (std::uint32_t i = 0; i < shnum; ++i) {
+    std::uint8_t* sh = block + HeaderBytes + i * SectionHeaderBytes;
+    const std::uint32_t name = ce::getLe32(sh + ShName);
+    const std::uint32_t headerAt = HeaderBytes + i * SectionHeaderBytes;
+    if (nameIs(name, ".strtab")) {
+      stringTableHeader_ = headerAt;
+      stringTableOffset_ = ce::getLe32(sh + ShOffset);
+      haveStrtab = true;
+    } else if (nameIs(name, ".symtab")) {
+      symbolTableHeader_ = headerAt;
+      symbolTableOffset_ = ce::getLe32(sh + ShOffset);
+      haveSymtab = true;
+    }
+    ce::putLe32(sh + ShOffset, i == shstrndx ? HeaderBytes + T : 0);
+  }
+
+  if (!haveStrtab || !haveSymtab) {
+    noSymbols();
+    ksymsHeader_.reset();
+    return 0;
+  }
+  const std::uint32_t symSize = ce::getLe32(block + symbolTableHeader_ + ShSize);
+  const std::uint32_t strSize = ce::getLe32(block + stringTableHeader_ + ShSize);
+  if (!inFile(symbolTableOffset_, symSize, fileSize_)) {
+    console().print(u"symbol table 0x%x+0x%x is beyond the end of the file (0x%x).\n", symbolTableOffset_, symSize,
+                    fileSize_);
+    ksymsHeader_.reset();
+    return 0;
+  }
+  if (!inFile(stringTableOffset_, strSize, fileSize_)) {
+    console().print(u"string table 0x%x+0x%x is beyond the end of the file (0x%x).\n", stringTableOffset_, strSize,
+                    fileSize_);
+    ksymsHeader_.reset();
+    return 0;
+  }
+  const std::uint64_t S = roundUp(symSize, 4);
+  const std::uint64_t K = H + S + strSize;
+  if (address + K > 0xFFFFFFFFull) {
+    console().print(u"no room for the symbol block at 0x%08x.\n", static_cast<std::uint32_t>(address));
+    ksymsHeader_.reset();
+    return 0;
+  }
+  ce::putLe32(block + symbolTableHeader_ + ShOffset, static_cast<std::uint32_t>(H));
+  ce::putLe32(block + stringTableHeader_ + ShOffset, static_cast<std::uint32_t>(H + S));
+  ksymsHeaderSize_ = static_cast<std::uint32_t>(H);
+  symbolsPresent_ = true;
+  console().print(u"+[ksyms: header 0x%x, symtab 0x%x, strtab 0x%x", ksymsHeaderSize_, symSize, strSize);
+  return static_cast<std::uint32_t>(K);
+}
+
+std::uint32_t ElfLoader::memorySize() {
+  const std::uint64_t P = memory().pageSize(), payload = P - ChainLinkBytes;
+  console().print(u"file size: ");
+  std::uint64_t total = 0, extra = 0;
+  const std::uint32_t phnum = programHeaders_ ? field16(EPhnum) : 0;
+  for (std::uint32_t i = 0; i < phnum; ++i) {
+    Segment s = segment(i);
+    if (s.type != PtLoad) continue;
+    console().print(u"%s0x%x", total == 0 ? u"" : u"+", s.filesz);
+    total += roundUp(s.filesz, P);
+    extra += payload;
+    if (s.filesz < s.memsz) extra += payload;
+  }
+  if (programHeaders_) {
+    const std::uint32_t K = prepareKsyms();
+    if (K > 0) {
+      total += K;
+      console().print(u" = 0x%x]", K);
+      extra += 2 * payload;
+    }
+  }
+  // Saturates: a request this large fails in reservePages rather than wrapping to a small one.
+  const std::uint64_t sum = total + extra;
+  const std::uint32_t result = sum > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<std::uint32_t>(sum);
+  console().print(u"+[extra: 0x%x]", static_cast<std::uint32_t>(extra > 0xFFFFFFFFull ? 0xFFFFFFFFu : extra));
+  console().print(u" = 0x%x bytes\n", result);
+  return result;
+}
+
+bool ElfLoader::load() {
+  beginChain();
+  if (!programHeaders_) return false;
+  std::uint32_t ksyms = 0;
+  const std::uint32_t phnum = field16(EPhnum);
+  for (std::uint32_t i = 0; i < phnum && !failed(); ++i) {
+    Segment s = segment(i);
+    if (s.type != PtLoad) continue;
+    console().print(u"seg[%d] paddr 0x%08x file size 0x%x mem size 0x%x\n", i, s.paddr, s.filesz, s.memsz);
+    loadRegion(s.paddr, s.memsz, s.offset, s.filesz);
+    ksyms = static_cast<std::uint32_t>(s.paddr + roundUp(s.memsz, 4));
+  }
+  if (symbolsPresent_ && !failed()) {
+    const std::uint8_t* block = ksymsHeader_.get();
+    const std::uint32_t symSize = ce::getLe32(block + symbolTableHeader_ + ShSize);
+    const std::uint32_t strSize = ce::getLe32(block + stringTableHeader_ + ShSize);
+    const std::uint32_t S = static_cast<std::uint32_t>(roundUp(symSize, 4));
+    console().print(u"ksyms\n");
+    loadBuffer(ksyms, ksymsHeaderSize_, block);
+    loadRegion(ksyms + ksymsHeaderSize_, symSize, symbolTableOffset_, symSize);
+    loadRegion(ksyms + ksymsHeaderSize_ + S, strSize, stringTableOffset_, strSize);
+  }
+  return !failed();
+}
+
+std::uint32_t ElfLoader::entryAddress() {
+  const std::uint32_t entry = field32(EEntry);
+  console().print(u"kernel entry address: 0x%08x\n", entry);
+  return entry;
+}
+
+}  // namespace kestrel

@@ -1,0 +1,113 @@
+#include "tests/load/load_test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+
+#include "platform/bytes.h"
+#include "platform/handheld/physical_memory.h"
+
+namespace kestrel::load_test {
+
+Bytes readBytes(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+Bytes gzipped(const Bytes& content, const std::filesystem::path& scratch) {
+  const std::filesystem::path in = scratch / "gzip-in", out = scratch / "gzip-in.gz";
+  {
+    std::ofstream f(in, std::ios::binary | std::ios::trunc);
+    f.write(reinterpret_cast<const char*>(content.data()), static_cast<std::streamsize>(content.size()));
+  }
+  const std::string command = "gzip -n -9 -f '" + in.string() + "'";
+  EXPECT_EQ(std::system(command.c_str()), 0) << command;
+  Bytes gz = readBytes(out);
+  std::filesystem::remove(out);
+  return gz;
+}
+
+void CaptureConsole::vprint(const char16_t* format, const ce::FormatArg* args, std::size_t count) {
+  formatIntoBuffer(format, args, count);
+  text += buffer_;
+}
+
+std::u16string CaptureConsole::take() {
+  std::u16string t;
+  t.swap(text);
+  return t;
+}
+
+std::int32_t MemoryFile::read(void* buffer, std::uint32_t length, std::uint32_t offset) {
+  if (offset == CurrentPosition) offset = at_;
+  if (offset >= content_.size()) return 0;
+  std::uint32_t n = std::min<std::uint32_t>(length, static_cast<std::uint32_t>(content_.size() - offset));
+  if (std::uint64_t{offset} + n > shortFrom && offset < shortUntil) {
+    if (failHard) return -1;
+    n = shortFrom > offset ? shortFrom - offset : 0;
+  }
+  std::copy_n(content_.begin() + offset, n, static_cast<std::uint8_t*>(buffer));
+  at_ = offset + n;
+  return static_cast<std::int32_t>(n);
+}
+
+std::vector<Link> walkChain(std::uint32_t first) {
+  handheld::PhysicalMemory& memory = handheld::physicalMemory();
+  std::vector<Link> links;
+  std::uint32_t at = first;
+  // Far more links than any test records: a chain this long has a loop.
+  for (int guard = 0; guard < 100000; ++guard) {
+    std::uint8_t raw[16];
+    if (at % 16 != 0 || !memory.read(at, raw, sizeof raw)) {
+      ADD_FAILURE() << "link at 0x" << std::hex << at << " is not a link in DRAM";
+      return links;
+    }
+    Link l{at, ce::getLe32(raw), ce::getLe32(raw + 4), ce::getLe32(raw + 8), ce::getLe32(raw + 12)};
+    links.push_back(l);
+    if (l.next == 0xFFFFFFFFu) return links;
+    at = l.next;
+  }
+  ADD_FAILURE() << "the chain does not end";
+  return links;
+}
+
+Replay::Replay(const std::vector<Link>& links) {
+  std::uint64_t lo = ~std::uint64_t{0}, hi = 0;
+  for (const Link& l : links) {
+    if (l.length == 0) continue;
+    lo = std::min<std::uint64_t>(lo, l.destination);
+    hi = std::max<std::uint64_t>(hi, std::uint64_t{l.destination} + l.length);
+  }
+  if (hi == 0) return;
+  low_ = static_cast<std::uint32_t>(lo);
+  high_ = static_cast<std::uint32_t>(hi);
+  image_.assign(hi - lo, 0);
+  written_.assign(hi - lo, false);
+  handheld::PhysicalMemory& memory = handheld::physicalMemory();
+  for (const Link& l : links) {
+    if (l.length == 0) continue;
+    std::uint8_t* to = image_.data() + (l.destination - lo);
+    if (l.zero()) {
+      std::fill_n(to, l.length, 0);
+    } else {
+      EXPECT_TRUE(memory.read(l.source, to, l.length)) << "source 0x" << std::hex << l.source;
+    }
+    std::fill_n(written_.begin() + (l.destination - lo), l.length, true);
+  }
+}
+
+bool Replay::covered(std::uint32_t address, std::uint32_t length) const {
+  if (address < low_ || std::uint64_t{address} + length > high_) return false;
+  return std::all_of(written_.begin() + (address - low_), written_.begin() + (address - low_ + length),
+                     [](bool b) { return b; });
+}
+
+Bytes Replay::bytes(std::uint32_t address, std::uint32_t length) const {
+  if (address < low_ || std::uint64_t{address} + length > high_) return {};
+  return Bytes(image_.begin() + (address - low_), image_.begin() + (address - low_ + length));
+}
+
+}  // namespace kestrel::load_test

@@ -1,0 +1,82 @@
+// Helpers of the loader tests: a console that keeps what is printed, a file in memory whose
+// reads can be cut short, the chain walked through the handheld's physical memory, and the
+// memory a second stage would leave behind after following it.
+#pragma once
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "console/console.h"
+#include "file/file_manager.h"
+
+namespace kestrel::load_test {
+
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes readBytes(const std::filesystem::path& path);
+// The gzip file of `content`, made by the gzip tool in `scratch`.
+Bytes gzipped(const Bytes& content, const std::filesystem::path& scratch);
+
+class CaptureConsole : public Console {
+ public:
+  void vprint(const char16_t* format, const ce::FormatArg* args, std::size_t count) override;
+  std::u16string take();
+  std::u16string text;
+};
+
+// A file in memory with a damaged stretch [shortFrom, shortUntil): a read that touches it
+// delivers only the bytes before it, or fails with -1 when `failHard` is set.
+class MemoryFile : public FileManager {
+ public:
+  MemoryFile(ConsoleSlot console, Bytes content) : FileManager(console), content_(std::move(content)) {}
+  bool setRoot(const char16_t*) override { return true; }
+  bool open(const char16_t*) override {
+    at_ = 0;
+    return true;
+  }
+  std::uint32_t size() override { return static_cast<std::uint32_t>(content_.size()); }
+  void close() override {}
+  std::int32_t read(void* buffer, std::uint32_t length, std::uint32_t offset) override;
+  std::int32_t write(const void*, std::uint32_t, std::uint32_t) override { return -1; }
+  bool seek(std::uint32_t offset) override {
+    at_ = offset;
+    return true;
+  }
+
+  std::uint32_t shortFrom = 0xFFFFFFFFu, shortUntil = 0xFFFFFFFFu;
+  bool failHard = false;
+
+ private:
+  Bytes content_;
+  std::uint32_t at_ = 0;
+};
+
+struct Link {
+  std::uint32_t at, next, source, destination, length;
+  bool zero() const { return source == 0xFFFFFFFFu; }
+};
+
+// The links from `first` to the one whose next is 0xFFFFFFFF, read by physical address from
+// the current handheld. Fails the test on a link outside DRAM or off a 16-byte boundary, and
+// on a chain that does not end.
+std::vector<Link> walkChain(std::uint32_t first);
+
+// What the second stage leaves in memory after following `links`: copies and clears in chain
+// order into a picture of the destination range.
+class Replay {
+ public:
+  explicit Replay(const std::vector<Link>& links);
+  // True when every byte of [address, address + length) was written by some link.
+  bool covered(std::uint32_t address, std::uint32_t length) const;
+  Bytes bytes(std::uint32_t address, std::uint32_t length) const;
+  std::uint32_t low() const { return low_; }
+  std::uint32_t high() const { return high_; }
+
+ private:
+  std::uint32_t low_ = 0, high_ = 0;
+  Bytes image_;
+  std::vector<bool> written_;
+};
+
+}  // namespace kestrel::load_test
