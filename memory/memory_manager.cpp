@@ -25,6 +25,9 @@ bool MemoryManager::init() { return true; }
 void MemoryManager::releaseRegion() {
   if (regionBase_) ce::VirtualFree(regionBase_, 0, ce::MemRelease);
   regionBase_ = nullptr;
+  for (void* region : moreRegions_) ce::VirtualFree(region, 0, ce::MemRelease);
+  moreRegions_.clear();
+  setAsidePages_ = 0;
   ce::LocalFree(table_);
   table_ = nullptr;
   tableEntries_ = 0;
@@ -58,19 +61,57 @@ bool MemoryManager::reservePages(std::uint32_t size) {
   regionBase_ = base;
   mappedCount_ = 0;
 
-  const auto first = reinterpret_cast<std::uintptr_t>(base);
-  for (std::uint32_t i = 0; i < tableEntries_; ++i) {
-    std::uintptr_t v = first + std::uintptr_t{i} * pageSize_;
-    std::uint32_t p = virtualToPhysical(v);
-    if (p == NoPhysical) {
-      console().print(u"page#%d not found\n", static_cast<int>(i));
-      break;
+  bool complete = gather(reinterpret_cast<std::uintptr_t>(base), tableEntries_);
+  // Pages kept back under the kernel are made up for by further regions. The first request
+  // stays what it was; each further one asks for the pages still missing.
+  while (complete && setAsideActive_ && static_cast<std::uint32_t>(mappedCount_) < tableEntries_) {
+    const std::uint64_t missing = tableEntries_ - static_cast<std::uint32_t>(mappedCount_);
+    const std::uint64_t more =
+        (missing * pageSize_ + AllocationGranularity - 1) / AllocationGranularity * AllocationGranularity;
+    void* region = more <= 0xFFFFFFFFu ? ce::VirtualAlloc(nullptr, static_cast<ce::DWORD>(more), ce::MemCommit,
+                                                          ce::PageReadWrite | ce::PageNoCache)
+                                       : nullptr;
+    if (!region) {
+      console().print(u"can't allocate memory\n");
+      break;  // the shortage shows as "page insufficient." when the pages run out
     }
-    table_[i] = {v, p};
-    ++mappedCount_;
+    moreRegions_.push_back(region);
+    complete = gather(reinterpret_cast<std::uintptr_t>(region), static_cast<std::uint32_t>(more / pageSize_));
   }
   console().print(u"allocated %d page. mapped %d page.\n", static_cast<int>(tableEntries_), mappedCount_);
+  if (setAsideActive_) console().print(u"set aside %d pages under the kernel.\n", static_cast<int>(setAsidePages_));
   return true;
+}
+
+bool MemoryManager::gather(std::uintptr_t base, std::uint32_t pages) {
+  for (std::uint32_t i = 0; i < pages && static_cast<std::uint32_t>(mappedCount_) < tableEntries_; ++i) {
+    std::uintptr_t v = base + std::uintptr_t{i} * pageSize_;
+    std::uint32_t p = virtualToPhysical(v);
+    if (p == NoPhysical) {
+      console().print(u"page#%d not found\n", static_cast<int>(mappedCount_ + setAsidePages_));
+      return false;
+    }
+    if (setAsideActive_ && isSetAside(p)) {
+      ++setAsidePages_;
+      continue;
+    }
+    table_[mappedCount_] = {v, p};
+    ++mappedCount_;
+  }
+  return true;
+}
+
+void MemoryManager::setAside(std::vector<AddressRange> ranges) {
+  setAside_ = std::move(ranges);
+  setAsideActive_ = true;
+}
+
+bool MemoryManager::isSetAside(std::uint32_t physical) const {
+  const std::uint64_t start = physical, end = start + pageSize_;
+  for (const AddressRange& r : setAside_) {
+    if (r.length > 0 && start < std::uint64_t{r.start} + r.length && r.start < end) return true;
+  }
+  return false;
 }
 
 bool MemoryManager::addBank(std::uint32_t start, std::uint32_t size) {

@@ -6,6 +6,7 @@
 // DRAM banks the architecture reports.
 #pragma once
 #include <cstdint>
+#include <vector>
 
 #include "console/console.h"
 
@@ -14,6 +15,12 @@ namespace kestrel {
 struct MemoryBank {
   std::uint32_t start = 0;
   std::uint32_t size = 0;
+};
+
+// [start, start + length) of an address space.
+struct AddressRange {
+  std::uint32_t start = 0;
+  std::uint32_t length = 0;
 };
 
 // One page of the region: where the program sees it and where it is in physical memory.
@@ -44,7 +51,16 @@ class MemoryManager {
   std::uint32_t pageShift() const { return pageShift_; }
 
   // Commits a region of at least `size` bytes and records every page's physical address.
+  // With physical ranges set aside, pages whose frame lies in one of them stay committed but
+  // are never handed out, and further regions are committed while fewer usable pages than
+  // asked for remain.
   bool reservePages(std::uint32_t size);
+  // Physical ranges no page may be handed out from: where the second stage will copy the
+  // kernel to, so that the chain never overwrites what it has yet to read. Takes effect at
+  // the next reservePages.
+  void setAside(std::vector<AddressRange> ranges);
+  // Pages of the committed regions that the set-aside ranges kept back.
+  std::uint32_t setAsidePages() const { return setAsidePages_; }
   // Appends a DRAM bank; false (with a message) once the table is full.
   bool addBank(std::uint32_t start, std::uint32_t size);
   // The next page from the front.
@@ -75,6 +91,10 @@ class MemoryManager {
 
  private:
   void releaseRegion();
+  bool isSetAside(std::uint32_t physical) const;
+  // Appends the usable pages of the region at `base` to the table; false when a page had no
+  // physical address (gathering ends there).
+  bool gather(std::uintptr_t base, std::uint32_t pages);
 
   ConsoleSlot console_;
   std::uint32_t pageSize_;
@@ -86,6 +106,10 @@ class MemoryManager {
   TranslationEntry* table_ = nullptr;  // platform heap
   std::uint32_t tableEntries_ = 0;
   int nextPage_ = 0;
+  std::vector<AddressRange> setAside_;
+  bool setAsideActive_ = false;
+  std::uint32_t setAsidePages_ = 0;
+  std::vector<void*> moreRegions_;  // committed after the first while pages were set aside
 };
 
 // The location of the boot object's memory-manager pointer, read at each use.
