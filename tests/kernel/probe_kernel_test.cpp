@@ -30,6 +30,8 @@ struct Variant {
   std::uint32_t runBase;
 };
 
+void PrintTo(const Variant& v, std::ostream* os) { *os << v.name; }
+
 class ProbeKernel : public ::testing::TestWithParam<Variant> {};
 
 TEST_P(ProbeKernel, LayoutMatchesTheHandOff) {

@@ -1,0 +1,142 @@
+#include "handoff/image.h"
+
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+
+#include "platform/bytes.h"
+
+namespace kestrel::handoff {
+
+namespace {
+
+void appendLe32(std::vector<std::uint8_t>& out, std::uint32_t v) {
+  std::uint8_t b[4];
+  ce::putLe32(b, v);
+  out.insert(out.end(), b, b + 4);
+}
+
+std::string formatted(const char* format, unsigned long a, unsigned long b = 0) {
+  char line[160];
+  std::snprintf(line, sizeof line, format, a, b);
+  return line;
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> encodeImageHeader(handheld::Family family, const std::string& profile,
+                                            const std::string& processor, const std::uint32_t (&r)[4],
+                                            std::uint32_t frameCount) {
+  std::string p = profile.substr(0, ImageMaxProfileName);
+  std::string q = processor.substr(0, ImageMaxProcessorName);
+  std::vector<std::uint8_t> out;
+  appendLe32(out, ImageMagic);
+  appendLe32(out, ImageVersion);
+  appendLe32(out, family == handheld::Family::PXA2x0 ? 1 : 0);
+  for (std::uint32_t v : r) appendLe32(out, v);
+  appendLe32(out, static_cast<std::uint32_t>(p.size()));
+  appendLe32(out, static_cast<std::uint32_t>(q.size()));
+  appendLe32(out, frameCount);
+  out.insert(out.end(), p.begin(), p.end());
+  out.insert(out.end(), q.begin(), q.end());
+  while (out.size() % 4) out.push_back(0);
+  return out;
+}
+
+void appendFrameRecord(std::vector<std::uint8_t>& out, std::uint32_t physical, const std::uint8_t* bytes) {
+  appendLe32(out, physical);
+  out.insert(out.end(), bytes, bytes + FrameSize);
+}
+
+std::vector<std::uint8_t> encodeImage(const HandoffImage& image) {
+  std::vector<std::uint8_t> out = encodeImageHeader(image.family, image.profile, image.processor, image.r,
+                                                    static_cast<std::uint32_t>(image.memory.frameCount()));
+  out.reserve(out.size() + image.memory.frameCount() * (4 + FrameSize));
+  for (const auto& [base, frame] : image.memory.frames()) appendFrameRecord(out, base, frame.data());
+  return out;
+}
+
+bool decodeImage(const std::uint8_t* data, std::size_t size, HandoffImage& image, std::string& error) {
+  if (size < ImageHeaderSize || ce::getLe32(data) != ImageMagic) {
+    error = "not a hand-off image";
+    return false;
+  }
+  std::uint32_t version = ce::getLe32(data + 4);
+  if (version != ImageVersion) {
+    error = formatted("hand-off image version %lu is not supported", version);
+    return false;
+  }
+  std::uint32_t family = ce::getLe32(data + 8);
+  if (family > 1) {
+    error = formatted("unknown processor family %lu", family);
+    return false;
+  }
+  std::uint32_t p = ce::getLe32(data + 28), q = ce::getLe32(data + 32), frames = ce::getLe32(data + 36);
+  if (p > ImageMaxProfileName || q > ImageMaxProcessorName || frames > ImageMaxFrames) {
+    error = "bad hand-off image header";
+    return false;
+  }
+  // Everything is bounded above, so the sizes fit 64 bits without wrapping.
+  std::uint64_t names = ImageHeaderSize + std::uint64_t{p} + q;
+  std::uint64_t first = (names + 3) & ~std::uint64_t{3};
+  std::uint64_t expected = first + std::uint64_t{frames} * (4 + FrameSize);
+  if (size != expected) {
+    error = formatted(size < expected ? "truncated hand-off image (%lu of %lu bytes)"
+                                      : "hand-off image has %lu bytes, expected %lu",
+                      static_cast<unsigned long>(size), static_cast<unsigned long>(expected));
+    return false;
+  }
+
+  HandoffImage result;
+  result.family = family == 1 ? handheld::Family::PXA2x0 : handheld::Family::SA11x0;
+  for (int i = 0; i < 4; ++i) result.r[i] = ce::getLe32(data + 12 + 4 * i);
+  result.profile.assign(reinterpret_cast<const char*>(data + ImageHeaderSize), p);
+  result.processor.assign(reinterpret_cast<const char*>(data + ImageHeaderSize + p), q);
+  const std::uint8_t* at = data + first;
+  for (std::uint32_t i = 0; i < frames; ++i, at += 4 + FrameSize) {
+    std::uint32_t base = ce::getLe32(at);
+    if (base & FrameMask) {
+      error = formatted("frame at 0x%08lx is not 4096-aligned", base);
+      return false;
+    }
+    if (i > 0 && base <= result.memory.frames().rbegin()->first) {
+      error = formatted("frame at 0x%08lx is out of order", base);
+      return false;
+    }
+    result.memory.write(base, at + 4, FrameSize);
+  }
+  image = std::move(result);
+  return true;
+}
+
+bool writeImage(const std::filesystem::path& file, const HandoffImage& image, std::string& error) {
+  std::vector<std::uint8_t> bytes = encodeImage(image);
+  std::ofstream out(file, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.close();
+  if (!out) {
+    error = "can't write " + file.string();
+    return false;
+  }
+  return true;
+}
+
+bool readImage(const std::filesystem::path& file, HandoffImage& image, std::string& error) {
+  std::ifstream in(file, std::ios::binary);
+  if (!in) {
+    error = "can't open " + file.string();
+    return false;
+  }
+  std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (in.bad()) {
+    error = "can't read " + file.string();
+    return false;
+  }
+  if (!decodeImage(bytes.data(), bytes.size(), image, error)) {
+    error = file.string() + ": " + error;
+    return false;
+  }
+  return true;
+}
+
+}  // namespace kestrel::handoff
