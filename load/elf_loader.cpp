@@ -21,8 +21,6 @@ constexpr std::uint32_t PtLoad = 1;
 // Section header fields.
 constexpr std::uint32_t ShName = 0, ShOffset = 16, ShSize = 20;
 
-constexpr std::uint64_t AddressSpace = 0x100000000ull;
-
 std::uint64_t roundUp(std::uint64_t value, std::uint64_t unit) { return (value + unit - 1) / unit * unit; }
 
 // True when [offset, offset + size) lies inside a file of `fileSize` bytes.
@@ -330,6 +328,28 @@ bool ElfLoader::load() {
     loadRegion(ksyms + ksymsHeaderSize_ + S, strSize, stringTableOffset_, strSize);
   }
   return !failed();
+}
+
+std::vector<AddressRange> ElfLoader::destinationRanges() const {
+  std::vector<AddressRange> ranges;
+  if (!programHeaders_) return ranges;
+  std::uint32_t ksyms = 0;
+  const std::uint32_t phnum = field16(EPhnum);
+  for (std::uint32_t i = 0; i < phnum; ++i) {
+    Segment s = segment(i);
+    if (s.type != PtLoad) continue;
+    ranges.push_back({s.paddr, s.memsz});
+    ksyms = static_cast<std::uint32_t>(s.paddr + roundUp(s.memsz, 4));
+  }
+  if (symbolsPresent_) {
+    // As load records it: header, symbol table rounded to words, string table.
+    const std::uint8_t* block = ksymsHeader_.get();
+    const std::uint64_t symSize = ce::getLe32(block + symbolTableHeader_ + ShSize);
+    const std::uint64_t strSize = ce::getLe32(block + stringTableHeader_ + ShSize);
+    const std::uint64_t size = ksymsHeaderSize_ + roundUp(symSize, 4) + strSize;
+    ranges.push_back({ksyms, static_cast<std::uint32_t>(size > 0xFFFFFFFFull ? 0xFFFFFFFFull : size)});
+  }
+  return ranges;
 }
 
 std::uint32_t ElfLoader::entryAddress() {

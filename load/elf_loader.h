@@ -34,6 +34,8 @@ class ElfLoader final : public Loader {
   // Every loadable segment, then the ksyms block.
   bool load() override;
   std::uint32_t entryAddress() override;
+  // The loadable segments (p_paddr, p_memsz) in table order, then the ksyms block.
+  std::vector<AddressRange> destinationRanges() const override;
 
   bool symbolsPresent() const { return symbolsPresent_; }
   const std::uint8_t* ksymsHeader() const { return ksymsHeader_.get(); }

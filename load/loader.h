@@ -14,6 +14,7 @@
 // 4096 bytes of it; a pool link is a link like any other, so the format does not change.
 #pragma once
 #include <cstdint>
+#include <vector>
 
 #include "console/console.h"
 #include "file/file_manager.h"
@@ -41,6 +42,9 @@ class Loader {
   virtual std::uint32_t memorySize() = 0;
   virtual bool load() = 0;
   virtual std::uint32_t entryAddress() = 0;
+  // Every range the kernel's pieces are copied or cleared to, in recording order, known once
+  // setFile and memorySize have run: what the memory manager must keep its pages out of.
+  virtual std::vector<AddressRange> destinationRanges() const { return {}; }
 
   // Whether the file's first bytes are the ELF magic.
   static bool isElfFile(FileManager& file);
