@@ -8,6 +8,7 @@
 #include <chrono>
 #include <fstream>
 #include <map>
+#include <string>
 #include <vector>
 
 #include "platform/handheld/devices.h"
@@ -606,9 +607,27 @@ BOOL MoveFileW(const WCHAR* existing, const WCHAR* newName) {
   if (to.exists && !sameEntry) return failed(ErrorAlreadyExists);
   if (openedBelow(from.host)) return failed(ErrorSharingViolation);
   if (from.directory && within(to.host, from.host)) return failed(ErrorAccessDenied);
-  fs::path target = sameEntry ? from.host.parent_path() / fs::path(to.requested) : to.host;
   std::error_code ec;
-  fs::rename(from.host, target, ec);
+  if (sameEntry) {
+    // A host that itself ignores case may take the new spelling for the old name, so the
+    // entry goes by way of a name of its own.
+    fs::path target = from.host.parent_path() / fs::path(to.requested);
+    fs::path step;
+    for (int k = 0;; ++k) {
+      step = from.host;
+      step += ".rename" + std::to_string(k);
+      if (!fs::exists(step, ec)) break;
+    }
+    fs::rename(from.host, step, ec);
+    if (ec) return failed(ErrorAccessDenied);
+    fs::rename(step, target, ec);
+    if (ec) {
+      fs::rename(step, from.host, ec);
+      return failed(ErrorAccessDenied);
+    }
+    return True;
+  }
+  fs::rename(from.host, to.host, ec);
   if (ec) return failed(ErrorAccessDenied);
   return True;
 }
