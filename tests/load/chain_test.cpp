@@ -202,7 +202,7 @@ TEST_F(ChainTest, ImageGoesToTheNext4096BoundaryWithItsDecompressedSize) {
 
   // The image, gzip-compressed: what is loaded is what read delivers, not the stored size.
   auto gzip = std::make_unique<GzipFileManager>(
-      &consolePointer_, std::make_unique<MemoryFile>(&consolePointer_, load_test::gzipped(image, handheld_.dir())));
+      &consolePointer_, std::make_unique<MemoryFile>(&consolePointer_, load_test::gzipped(image)));
   ASSERT_TRUE(gzip->open(u"miniroot.fs"));
   ASSERT_LT(gzip->size(), image.size());
   file_ = gzip.get();

@@ -236,7 +236,7 @@ TEST_F(ElfLoaderTest, ProbeKernelsLoadByteForBytePlainAndCompressed) {
     std::unique_ptr<FileManager> file = std::make_unique<MemoryFile>(&consolePointer_, elf.bytes);
     if (c.gzip) {
       file = std::make_unique<GzipFileManager>(
-          &consolePointer_, std::make_unique<MemoryFile>(&consolePointer_, load_test::gzipped(elf.bytes, handheld_.dir())));
+          &consolePointer_, std::make_unique<MemoryFile>(&consolePointer_, load_test::gzipped(elf.bytes)));
       ASSERT_TRUE(file->open(u"corvid.gz"));
     }
     auto l = loader(std::move(file));

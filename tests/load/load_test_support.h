@@ -15,8 +15,8 @@ namespace kestrel::load_test {
 using Bytes = std::vector<std::uint8_t>;
 
 Bytes readBytes(const std::filesystem::path& path);
-// The gzip file of `content`, made by the gzip tool in `scratch`.
-Bytes gzipped(const Bytes& content, const std::filesystem::path& scratch);
+// `content` as a gzip file.
+Bytes gzipped(const Bytes& content);
 
 class CaptureConsole : public Console {
  public:
