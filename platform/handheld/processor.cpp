@@ -102,23 +102,12 @@ bool writeJumpImage(const std::filesystem::path& file, Family family, const std:
   Machine& machine = current();
   const Profile& profile = machine.config().profile;
   PhysicalMemory& memory = physicalMemory(machine);
-  HandoffImage header;
-  header.family = family;
-  for (int i = 0; i < 4; ++i) header.r[i] = r[i];
-  header.cpsr = processor().cpsr;
-  header.cpu = profile.cpu;
-  header.machine = profile.machine;
-  header.cp15Id = profile.cp15Id;
-  header.banks = memory.banks();
-  header.profile = profile.name;
-  header.processor = profile.processor;
   // The whole DRAM, as it is: the frames Windows CE used hold what it left there.
-  std::uint32_t frames = static_cast<std::uint32_t>(memory.frameCount());
   return writeHandoffImage(
-      file, header, frames,
+      file, family, profile.name, profile.processor, r, static_cast<std::uint32_t>(memory.frameCount()),
       [&](const auto& put) {
         for (const DramBank& bank : memory.banks()) {
-          for (std::uint64_t offset = 0; offset < bank.size; offset += HandoffImage::FrameSize) {
+          for (std::uint64_t offset = 0; offset < bank.size; offset += HandoffFrameSize) {
             auto physical = static_cast<std::uint32_t>(bank.base + offset);
             if (const std::uint8_t* data = memory.frameData(physical)) put(physical, data);
           }
