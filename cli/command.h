@@ -1,0 +1,41 @@
+// What the subcommands of `kestrel` share: registration, exit codes, error lines, the
+// handheld folder, and UTF-8 <-> UTF-16 for texts that cross the command line.
+#pragma once
+#include <CLI/CLI.hpp>
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace kestrel::cli {
+
+constexpr int ExitOk = 0;
+constexpr int ExitFailure = 1;  // the command could not do its work (missing handheld, I/O)
+constexpr int ExitUsage = 64;   // the command line itself is wrong
+
+// A subcommand's callback stores its exit code here; main returns it.
+struct CommandContext {
+  int status = ExitOk;
+};
+
+// Each subcommand file defines one of these; main.cpp lists them.
+using AddCommand = void (*)(CLI::App& root, CommandContext& context);
+
+// Prints "kestrel: <message>" on stderr and returns `status`.
+int fail(int status, const std::string& message);
+
+// --handheld DIR, else $KESTREL_HANDHELD, else ./handheld.
+std::filesystem::path handheldDirectory(const std::string& option);
+// Adds the --handheld option to a subcommand.
+void addHandheldOption(CLI::App& command, std::string& target);
+// Opens the handheld folder and installs it as the current machine. On failure prints the
+// reason and returns false.
+bool openHandheld(const std::filesystem::path& dir);
+
+// Strict UTF-8 to UTF-16; none for malformed input.
+std::optional<std::u16string> utf8ToUtf16(std::string_view text);
+// UTF-16 to UTF-8; an unpaired surrogate becomes U+FFFD.
+std::string utf16ToUtf8(std::u16string_view text);
+
+}  // namespace kestrel::cli
