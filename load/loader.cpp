@@ -24,6 +24,8 @@ bool Loader::setFile(FileManagerSlot file) {
 bool Loader::isElfFile(FileManager& file) {
   std::uint8_t header[52] = {};
   std::int32_t n = file.read(header, sizeof header, 0);
+  // The file is left at its start, where the loader's setFile measures what it delivers.
+  file.seek(0);
   return n >= 4 && header[0] == 0x7F && header[1] == 'E' && header[2] == 'L' && header[3] == 'F';
 }
 

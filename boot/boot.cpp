@@ -1,0 +1,165 @@
+// The boot object and its component factory.
+#include "boot/boot.h"
+
+#include "arch/pxa2x0_architecture.h"
+#include "arch/sa11x0_architecture.h"
+#include "boot/boot_sequence.h"
+#include "boot/platform_table.h"
+#include "boot/settings.h"
+#include "console/serial_console.h"
+#include "file/gzip_file_manager.h"
+#include "load/elf_loader.h"
+#include "load/loader.h"
+#include "memory/lock_pages_memory_manager.h"
+
+namespace kestrel {
+
+namespace {
+
+ArmBoot* theBoot = nullptr;
+
+bool contains(const char16_t* text, std::u16string_view what) {
+  return std::u16string_view(text).find(what) != std::u16string_view::npos;
+}
+
+template <std::size_t N>
+void copyText(char16_t (&to)[N], std::u16string_view from) {
+  setText(to, from);
+}
+
+}  // namespace
+
+Boot::Boot() : console_(currentConsole()) {}
+
+Boot::~Boot() {
+  // The memory manager gives its region back to the platform; the architecture releases
+  // coredll.dll. Both go before the file manager and the loader.
+  memoryManager_.reset();
+  architecture_.reset();
+  fileManager_.reset();
+  loader_.reset();
+}
+
+bool Boot::readSettings() {
+  const Settings& config = settings();
+  serialConsoleWanted_ = config.serialConsole != 0;
+  // An URL anywhere selects HTTP; a '/' anywhere else a UFS partition ("/", "2:/"); a
+  // directory of the device's own file system has backslashes only.
+  copyText(kernelDirectory_, textOf(config.kernelDirectory));
+  if (contains(kernelDirectory_, u"http://")) {
+    sourceType_ = SourceHttp;
+  } else if (contains(kernelDirectory_, u"/")) {
+    sourceType_ = SourceUfs;
+  } else {
+    sourceType_ = SourceFat;
+  }
+  copyText(kernelFile_, textOf(config.kernelFile));
+  imageWanted_ = config.rootDevice == 2;
+  if (imageWanted_) copyText(imageFile_, textOf(config.fsImagePath));
+  return true;
+}
+
+bool Boot::setup() { return readSettings(); }
+
+bool Boot::createFileManager() {
+  // From here on every print of the process goes to the console this attempt chose.
+  setCurrentConsole(console_);
+  GzipFileManager* files = ce::heapNew<GzipFileManager>(consoleSlot(), sourceType_);
+  if (!files) return false;
+  fileManager_.reset(files);
+  return true;
+}
+
+bool Boot::createComponents() { return createFileManager(); }
+
+bool Boot::attachLoader() {
+  if (!Loader::isElfFile(*fileManager_.get())) {
+    console_->print(u"unknown file format.\n");
+    return false;
+  }
+  ElfLoader* elf = ce::heapNew<ElfLoader>(consoleSlot(), memoryManagerSlot());
+  if (!elf) return false;
+  loader_.reset(elf);
+  return true;
+}
+
+ArmBoot::~ArmBoot() {
+  // The serial console unmaps its UART window through the memory manager, so it goes while
+  // the manager still exists; the base destructor then releases the rest in order.
+  releaseSerialConsole();
+}
+
+bool ArmBoot::setup() {
+  const PlatformId& platform = settings().platform;
+  // The first family pattern that accepts the platform decides; the patterns' machine word
+  // is 0, so any machine with that processor fits.
+  static constexpr struct {
+    PlatformId pattern;
+    std::uint32_t code;
+  } families[] = {
+      {{0x0C104000, 0}, ArchitectureSA11x0},  // SA-1100
+      {{0x0C108000, 0}, ArchitectureSA11x0},  // SA-1110
+      {{0x0C204000, 0}, ArchitecturePXA250},
+      {{0x0C208000, 0}, ArchitecturePXA270},
+  };
+  for (const auto& family : families) {
+    if (platformMatch(platform, family.pattern)) {
+      architectureCode_ = family.code;
+      return readSettings();
+    }
+  }
+  return false;
+}
+
+bool ArmBoot::createComponents() {
+  Architecture* architecture = nullptr;
+  if (architectureCode_ == ArchitectureSA11x0) {
+    architecture = ce::heapNew<SA11x0Architecture>(consoleSlot(), memoryManagerSlot());
+  } else if (architectureCode_ == ArchitecturePXA250 || architectureCode_ == ArchitecturePXA270) {
+    architecture = ce::heapNew<PXA2x0Architecture>(consoleSlot(), memoryManagerSlot());
+  }
+  if (!architecture) return false;
+  architecture_.reset(architecture);
+
+  auto lock = reinterpret_cast<ce::LockPagesFn>(architecture_->coreFunction(u"LockPages"));
+  auto unlock = reinterpret_cast<ce::UnlockPagesFn>(architecture_->coreFunction(u"UnlockPages"));
+  if (!lock || !unlock) {
+    console_->print(u"couldn't find LockPages/UnlockPages.\n");
+    return false;
+  }
+
+  MemoryManager* memory = ce::heapNew<LockPagesMemoryManager>(lock, unlock, consoleSlot(), 4096u, 0u);
+  if (!memory) return false;
+  memoryManager_.reset(memory);
+
+  if (serialConsoleWanted_) {
+    Console* serial = serialConsoleFor(memoryManagerSlot(), architectureCode_);
+    if (serial && serial->init()) {
+      console_ = serial;
+    } else {
+      console_ = currentConsole();
+      console_->print(u"use LCD console instead.\n");
+    }
+  } else {
+    console_ = currentConsole();
+  }
+  return Boot::createComponents();
+}
+
+ArmBoot* bootObject() {
+  if (!theBoot) {
+    Settings& config = settings();
+    config.bootCallback = bootSequence;
+    config.bootCallbackArg = 0;
+    theBoot = ce::heapNew<ArmBoot>();
+  }
+  return theBoot;
+}
+
+void releaseBootObject() {
+  ArmBoot* boot = theBoot;
+  theBoot = nullptr;
+  ce::heapDelete(boot);
+}
+
+}  // namespace kestrel

@@ -1,0 +1,261 @@
+// The boot sequence, from the boot object's set-up to the jump, and the program's order of
+// start-up and tear-down.
+#include "boot/boot_sequence.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "arch/architecture.h"
+#include "boot/boot.h"
+#include "boot/boot_args.h"
+#include "boot/platform_table.h"
+#include "boot/settings.h"
+#include "boot/version.h"
+#include "console/console.h"
+#include "console/serial_console.h"
+#include "load/loader.h"
+#include "memory/memory_manager.h"
+#include "platform/bytes.h"
+#include "platform/message_box.h"
+
+namespace kestrel {
+
+namespace {
+
+const char16_t* lastFailure = nullptr;
+
+// The PXA-2x0 second stage keeps only the low 24 bits of every destination and puts them
+// above 0xA0000000 (the first SDRAM partition); the SA-11x0 one writes where it is told.
+constexpr std::uint32_t PxaBase = 0xA0000000u;
+constexpr std::uint64_t PxaWindow = 0x01000000u;
+
+// The kernel gets its stack at (end of the last region + 0x2000) rounded down to a page and
+// uses it before it has read its arguments; that stretch counts as written too.
+constexpr std::uint32_t KernelStackBytes = 0x2000;
+
+bool rebasesDestinations(std::uint32_t architectureCode) {
+  return architectureCode == ArchitecturePXA250 || architectureCode == ArchitecturePXA270;
+}
+
+// A destination range as the family's second stage writes it: unchanged on SA-11x0, folded
+// into the 16 MiB window at 0xA0000000 on PXA-2x0 (one range can become two, or the whole
+// window). Ends are rounded up to words, which the copy and clear loops write whole.
+void addPhysical(std::vector<AddressRange>& out, std::uint64_t start, std::uint64_t length, bool rebase) {
+  if (length == 0) return;
+  std::uint64_t end = (start + length + 3) & ~std::uint64_t{3};
+  if (!rebase) {
+    if (end > 0x100000000ull) end = 0x100000000ull;
+    out.push_back({static_cast<std::uint32_t>(start), static_cast<std::uint32_t>(end - start)});
+    return;
+  }
+  if (end - start >= PxaWindow) {
+    out.push_back({PxaBase, static_cast<std::uint32_t>(PxaWindow)});
+    return;
+  }
+  std::uint64_t low = start & (PxaWindow - 1);
+  std::uint64_t span = end - start;
+  if (low + span <= PxaWindow) {
+    out.push_back({static_cast<std::uint32_t>(PxaBase + low), static_cast<std::uint32_t>(span)});
+  } else {
+    out.push_back({static_cast<std::uint32_t>(PxaBase + low), static_cast<std::uint32_t>(PxaWindow - low)});
+    out.push_back({PxaBase, static_cast<std::uint32_t>(low + span - PxaWindow)});
+  }
+}
+
+// Every physical range the second stage and the kernel's first instructions will write: the
+// loader's segments and symbol block, the file-system image behind them, and the kernel's
+// first stack. No page of the chain may lie there, or the copy would overwrite what it has
+// yet to read.
+std::vector<AddressRange> kernelDestination(Loader& loader, std::uint32_t imageBytes, std::uint32_t architectureCode) {
+  bool rebase = rebasesDestinations(architectureCode);
+  std::vector<AddressRange> out;
+  std::uint64_t end = 0;
+  for (const AddressRange& range : loader.destinationRanges()) {
+    addPhysical(out, range.start, range.length, rebase);
+    end = std::uint64_t{range.start} + range.length;
+  }
+  if (imageBytes > 0) {
+    std::uint64_t imageStart = (end + 4095) & ~std::uint64_t{4095};
+    addPhysical(out, imageStart, imageBytes, rebase);
+    end = imageStart + imageBytes;
+  }
+  addPhysical(out, end, KernelStackBytes, rebase);
+  return out;
+}
+
+std::uint32_t roundUpToPages(std::uint32_t bytes, std::uint32_t pageSize) {
+  std::uint64_t pages = (std::uint64_t{bytes} + pageSize - 1) / pageSize;
+  std::uint64_t rounded = pages * pageSize;
+  return rounded > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<std::uint32_t>(rounded);
+}
+
+// Which file the failing step leaves open and closes before its box.
+enum class OpenFile { None, Kernel, Image };
+
+}  // namespace
+
+const char16_t* lastBootFailure() { return lastFailure; }
+
+bool setAsideDisabledForTest() {
+  const char* value = std::getenv("KESTREL_TEST_NO_SET_ASIDE");
+  return value && *value && std::strcmp(value, "0") != 0;
+}
+
+std::uint32_t bootMemoryRequest(std::uint32_t totalBytes, std::uint32_t pageSize) {
+  // Each chain page holds a 16-byte link and pageSize - 16 bytes of image.
+  std::uint64_t payload = pageSize - 16;
+  std::uint64_t pages = (std::uint64_t{totalBytes} + payload - 1) / payload;
+  std::uint64_t request = (pages + 4) * pageSize;
+  request = (request + 0xFFFF) & ~std::uint64_t{0xFFFF};
+  return request > 0xFFFFFFFFull ? 0 : static_cast<std::uint32_t>(request);
+}
+
+bool reserveBootMemory(MemoryManager& memory, std::uint32_t totalBytes) {
+  return memory.reservePages(bootMemoryRequest(totalBytes, memory.pageSize()));
+}
+
+void bootSequence(std::uint32_t /*argument*/) {
+  settings();
+  if (ArmBoot* boot = bootObject()) runBootSequence(*boot);
+}
+
+void runBootSequence(Boot& object) {
+  Settings& config = settings();
+  Boot* const boot = &object;
+  openComPort();
+
+  OpenFile open = OpenFile::None;
+  auto fail = [&](const char16_t* text) {
+    if (open != OpenFile::None) boot->fileManager()->close();
+    lastFailure = text;
+    ce::MessageBoxW(config.ownerWindow(), text, u"BOOT FAILED", ce::MbOk | ce::MbIconStop);
+    config.resetProgress();
+  };
+
+  config.stepProgress("0");
+  if (!boot->setup()) return fail(u"Architecture not supported.\n");
+
+  config.stepProgress("1");
+  if (!boot->createComponents()) return fail(u"Architecture ops. not found.\n");
+  // From here on the current console is the one the boot object chose.
+  Console& console = *currentConsole();
+  console.print(u"kestrel build number: %d\n", BuildNumber);
+  console.print(u"%s (cpu=0x%08x machine=0x%08x)\n", platformName(platformIndex()), config.platform.cpu,
+                config.platform.machine);
+
+  Architecture& architecture = *boot->architecture();
+  FileManager& files = *boot->fileManager();
+  MemoryManager& memory = *boot->memoryManager();
+  const std::uint32_t pageSize = memory.pageSize();
+
+  config.stepProgress("2");
+  if (!architecture.init()) return fail(u"Architecture initialize failed.\n");
+  architecture.systemInfo();
+
+  config.stepProgress("3");
+  if (!files.setRoot(boot->kernelDirectory())) return fail(u"Can't set root directory.\n");
+  std::uint32_t imageBytes = 0;
+  if (boot->imageWanted()) {
+    if (!files.open(boot->imageFile())) return fail(u"Can't open file system image.\n");
+    // What counts is what reading delivers: a compressed image is sized inflated.
+    imageBytes = roundUpToPages(files.realSize(), pageSize);
+    files.close();
+  }
+
+  config.stepProgress("4");
+  if (!files.open(boot->kernelFile())) return fail(u"Can't open kernel image.\n");
+  open = OpenFile::Kernel;
+
+  config.stepProgress("5");
+  if (!boot->attachLoader()) return fail(u"Can't attach loader.\n");
+  Loader& loader = *boot->loader();
+  if (!loader.setFile(boot->fileManagerSlot())) return fail(u"Can't initialize loader.\n");
+
+  config.stepProgress("6");
+  std::uint32_t kernelBytes = roundUpToPages(loader.memorySize(), pageSize);
+  if (!setAsideDisabledForTest()) {
+    memory.setAside(kernelDestination(loader, imageBytes, boot->architectureCode()));
+  }
+  std::uint32_t total = 0;
+  if (!ce::addNoWrap(kernelBytes, imageBytes, total) || !reserveBootMemory(memory, total)) {
+    return fail(u"Can't allocate memory.\n");
+  }
+
+  config.stepProgress("7");
+  if (!architecture.setupLoader()) return fail(u"Can't set up loader.\n");
+
+  config.stepProgress("8");
+  if (!loader.load()) return fail(u"Can't load kernel image to memory.\n");
+
+  config.stepProgress("9");
+  files.close();
+  open = OpenFile::None;
+  if (boot->imageWanted()) {
+    if (!files.open(boot->imageFile())) return fail(u"Can't open file system image.\n");
+    open = OpenFile::Image;
+    if (!loader.loadImage()) return fail(u"Can't load file system image to memory.\n");
+    files.close();
+    open = OpenFile::None;
+  }
+
+  loader.finishChain();
+  std::uint32_t bootArgs = buildBootArgs(architecture, loader);
+  // The memory request leaves room for this page; without it there is nothing to jump with.
+  if (bootArgs == 0xFFFFFFFFu) return fail(u"Can't allocate memory.\n");
+
+  config.stepProgress("10");
+  if (config.pauseBeforeBoot) {
+    int answer = ce::MessageBoxW(config.ownerWindow(), u"Push YES to boot.", u"Last chance...",
+                                 ce::MbYesNo | ce::MbIconExclamation);
+    if (answer != ce::IdYes) return fail(u"Canceled by user.\n");
+    ce::UpdateWindow(config.ownerWindow());
+  }
+
+  architecture.jump(bootArgs, loader.firstLinkAddress());
+  fail(u"Can't jump to the kernel.\n");
+}
+
+void startBoot() {
+  Settings& config = settings();
+  config.resetProgress();
+  // The Console tab itself, not the current console: with "save to file" it starts the log.
+  config.printToConsoleTab(u"BOOT START\n");
+  config.collectFromTabs();
+  config.saveFile();
+  config.runBoot();
+}
+
+void pressBoot() {
+  Settings& config = settings();
+  config.collectFromTabs();
+  if (config.safetyMessage) {
+    ce::UINT icon = config.pauseBeforeBoot ? ce::MbIconQuestion : ce::MbIconExclamation;
+    int answer = ce::MessageBoxW(config.ownerWindow(), u"Data in memory will be lost.\nAre you sure?", u"WARNING",
+                                 ce::MbYesNo | icon);
+    if (answer != ce::IdYes) return;
+    ce::UpdateWindow(config.ownerWindow());
+  }
+  startBoot();
+}
+
+int runProgram(ProgramShell& shell) {
+  settings();
+  shell.initCommonControls();
+  int status = 0;
+  if (shell.createApplication()) {
+    currentConsole();
+    if (shell.createMainWindowObject() && shell.registerWindowClass() && shell.createWindow()) {
+      bootObject();
+      status = shell.messageLoop();
+    }
+  }
+  releaseBootObject();
+  shell.destroyMainWindowObject();
+  shell.destroyApplication();
+  releaseConsole();
+  releaseSettings();
+  return status;
+}
+
+}  // namespace kestrel
