@@ -2,7 +2,6 @@
 
 #include <cstdio>
 #include <fstream>
-#include <iterator>
 
 #include "platform/bytes.h"
 
@@ -93,17 +92,19 @@ bool decodeImage(const std::uint8_t* data, std::size_t size, HandoffImage& image
   result.profile.assign(reinterpret_cast<const char*>(data + ImageHeaderSize), p);
   result.processor.assign(reinterpret_cast<const char*>(data + ImageHeaderSize + p), q);
   const std::uint8_t* at = data + first;
+  std::uint32_t previous = 0;
   for (std::uint32_t i = 0; i < frames; ++i, at += 4 + FrameSize) {
     std::uint32_t base = ce::getLe32(at);
     if (base & FrameMask) {
       error = formatted("frame at 0x%08lx is not 4096-aligned", base);
       return false;
     }
-    if (i > 0 && base <= result.memory.frames().rbegin()->first) {
+    if (i > 0 && base <= previous) {
       error = formatted("frame at 0x%08lx is out of order", base);
       return false;
     }
     result.memory.write(base, at + 4, FrameSize);
+    previous = base;
   }
   image = std::move(result);
   return true;
@@ -122,13 +123,16 @@ bool writeImage(const std::filesystem::path& file, const HandoffImage& image, st
 }
 
 bool readImage(const std::filesystem::path& file, HandoffImage& image, std::string& error) {
-  std::ifstream in(file, std::ios::binary);
+  std::ifstream in(file, std::ios::binary | std::ios::ate);
   if (!in) {
     error = "can't open " + file.string();
     return false;
   }
-  std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) {
+  // Images hold whole DRAMs: read in one piece.
+  std::streamoff size = in.tellg();
+  std::vector<std::uint8_t> bytes(size > 0 ? static_cast<std::size_t>(size) : 0);
+  in.seekg(0);
+  if (size < 0 || !in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()))) {
     error = "can't read " + file.string();
     return false;
   }

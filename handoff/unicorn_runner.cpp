@@ -54,11 +54,18 @@ struct Engine {
 
 // What the hooks saw.
 struct Watch {
+  handheld::Family family = handheld::Family::SA11x0;
+  bool kernel = false;  // past the entry: the kernel runs
+  std::function<void(std::string_view)> output;
+  KernelRun run;
   std::uint32_t codeBegin[2] = {0, 0};  // the pages execution may stay in: jump routine, second stage
   bool left = false;
   std::uint32_t leftAt = 0;
   std::string fault;
-  std::uint64_t instructions = 0;
+  // Instructions of the blocks entered so far, and where that count ends the run.
+  std::uint64_t instructions = 0, kernelInstructions = 0;
+  std::uint64_t limit = 0, kernelLimit = 0;
+  bool limitReached = false;
 
   bool inside(std::uint64_t address) const {
     for (std::uint32_t page : codeBegin)
@@ -67,20 +74,28 @@ struct Watch {
   }
 };
 
+// Counting whole blocks keeps the emulator's per-instruction counting out of the long copy
+// loops; the limit is thus reached at a block's start, a few instructions late at most.
 void onBlock(uc_engine* uc, std::uint64_t address, std::uint32_t size, void* data) {
   auto* w = static_cast<Watch*>(data);
-  if (!w->inside(address)) {
+  std::uint64_t& count = w->kernel ? w->kernelInstructions : w->instructions;
+  if (count >= (w->kernel ? w->kernelLimit : w->limit)) {
+    w->limitReached = true;
+    uc_emu_stop(uc);
+    return;
+  }
+  if (!w->kernel && !w->inside(address)) {
     w->left = true;
     w->leftAt = static_cast<std::uint32_t>(address);
     uc_emu_stop(uc);
     return;
   }
-  w->instructions += size / 4;
+  count += size / 4;
 }
 
 bool onInvalid(uc_engine* uc, uc_mem_type type, std::uint64_t address, int size, std::int64_t, void* data) {
   auto* w = static_cast<Watch*>(data);
-  if (type == UC_MEM_FETCH_UNMAPPED && !w->inside(address)) {
+  if (!w->kernel && type == UC_MEM_FETCH_UNMAPPED && !w->inside(address)) {
     // A branch out of the hand-off code to memory the image does not have: that is where the
     // kernel was entered all the same.
     w->left = true;
@@ -95,12 +110,81 @@ bool onInvalid(uc_engine* uc, uc_mem_type type, std::uint64_t address, int size,
   return false;
 }
 
+void emit(Watch& w, std::string_view text) {
+  w.run.output += text;
+  if (w.output) w.output(text);
+}
+
+// ARM semihosting, as the kernel calls it with `svc 0x123456`: r0 the operation, r1 its
+// argument. Returns false for anything else.
+constexpr std::uint32_t SemihostingSvc = 0xEF123456;  // svc 0x123456, condition always
+constexpr std::uint32_t SysWriteC = 0x03, SysWrite0 = 0x04, SysExit = 0x18, SysExitExtended = 0x20;
+constexpr std::uint32_t ApplicationExit = 0x20026;
+
+bool semihosting(uc_engine* uc, Watch& w) {
+  std::uint32_t pc = 0, op = 0, arg = 0, insn = 0;
+  uc_reg_read(uc, UC_ARM_REG_PC, &pc);
+  uc_reg_read(uc, UC_ARM_REG_R0, &op);
+  uc_reg_read(uc, UC_ARM_REG_R1, &arg);
+  // The exception is reported with pc past the svc.
+  if (uc_mem_read(uc, pc - 4, &insn, 4) != UC_ERR_OK || insn != SemihostingSvc) return false;
+  switch (op) {
+    case SysWriteC: {
+      char c = 0;
+      if (uc_mem_read(uc, arg, &c, 1) != UC_ERR_OK) return false;
+      emit(w, std::string_view(&c, 1));
+      return true;
+    }
+    case SysWrite0: {
+      std::string text;
+      for (char c = 0; uc_mem_read(uc, arg + text.size(), &c, 1) == UC_ERR_OK && c && text.size() < 65536;) text += c;
+      emit(w, text);
+      return true;
+    }
+    case SysExit:
+      w.run.exited = true;
+      w.run.status = arg == ApplicationExit ? 0 : 1;
+      uc_emu_stop(uc);
+      return true;
+    case SysExitExtended: {
+      std::uint32_t block[2] = {0, 0};
+      if (uc_mem_read(uc, arg, block, sizeof block) != UC_ERR_OK) return false;
+      w.run.exited = true;
+      w.run.status = block[0] == ApplicationExit ? static_cast<int>(block[1]) : 1;
+      uc_emu_stop(uc);
+      return true;
+    }
+    default:
+      return false;
+  }
+}
+
 void onInterrupt(uc_engine* uc, std::uint32_t number, void* data) {
   auto* w = static_cast<Watch*>(data);
+  constexpr std::uint32_t SoftwareInterrupt = 2;
+  if (w->kernel && number == SoftwareInterrupt && semihosting(uc, *w)) return;
   std::uint32_t pc = 0;
   uc_reg_read(uc, UC_ARM_REG_PC, &pc);
   w->fault = line("processor exception %llu at pc 0x%08llx", number, pc);
   uc_emu_stop(uc);
+}
+
+// The console UART as the kernel sees it: always room for another byte, every byte written to
+// the data register goes out.
+constexpr std::uint32_t UartSa11x0 = 0x80050000, UartPxa2x0 = 0x40100000;
+
+std::uint64_t onUartRead(uc_engine*, std::uint64_t offset, unsigned, void* data) {
+  auto* w = static_cast<Watch*>(data);
+  if (w->family == handheld::Family::PXA2x0) return offset == 0x14 ? 0x60 : 0;  // LSR: TDRQ, TEMT
+  return offset == 0x20 ? 0x04 : 0;                                             // UTSR1: TNF
+}
+
+void onUartWrite(uc_engine*, std::uint64_t offset, unsigned, std::uint64_t value, void* data) {
+  auto* w = static_cast<Watch*>(data);
+  std::uint64_t dataRegister = w->family == handheld::Family::PXA2x0 ? 0x00 : 0x14;  // THR / UTDR
+  if (offset != dataRegister) return;
+  char c = static_cast<char>(value);
+  emit(*w, std::string_view(&c, 1));
 }
 
 }  // namespace
@@ -162,13 +246,18 @@ bool runUnicorn(const HandoffImage& image, const PhysicalMemory& layout, Unicorn
       return false;
     }
   }
-  std::vector<std::uint8_t> filled(FrameSize, layout.fill());
-  for (const auto& [base, frame] : frames) {
-    const PhysicalMemory::Frame* held = image.memory.frame(base);
-    uc_mem_write(e.uc, base, held ? held->data() : filled.data(), FrameSize);
-  }
+  // What the machine holds at the start: the image's frames, and filled ones where only the
+  // layout has a frame. Copies share the image's frames, so only changed ones cost memory.
+  PhysicalMemory initial = image.memory;
+  for (const auto& [base, frame] : frames)
+    if (!initial.frame(base)) initial.frameAt(base);
+  for (const auto& [base, frame] : frames) uc_mem_write(e.uc, base, initial.frame(base)->data(), FrameSize);
 
   Watch watch;
+  watch.family = image.family;
+  watch.output = options.output;
+  watch.limit = options.instructionLimit;
+  watch.kernelLimit = options.kernelInstructionLimit;
   watch.codeBegin[0] = watch.codeBegin[1] = image.r[3] & ~FrameMask;
   std::uint32_t start = image.r[3];
   std::uint32_t cpsr = 0xDF;  // System mode, IRQ and FIQ masked: as the jump routine leaves it
@@ -199,7 +288,7 @@ bool runUnicorn(const HandoffImage& image, const PhysicalMemory& layout, Unicorn
   uc_hook_add(e.uc, &interrupt, UC_HOOK_INTR, reinterpret_cast<void*>(onInterrupt), &watch, 1, 0);
 
   // `until` is an odd address, never an ARM instruction's: only the hooks and the count stop it.
-  err = uc_emu_start(e.uc, start, 0xFFFFFFFFu, 0, options.instructionLimit);
+  err = uc_emu_start(e.uc, start, 0xFFFFFFFFu, 0, 0);
 
   UnicornResult r;
   r.cpu = model.name;
@@ -211,11 +300,11 @@ bool runUnicorn(const HandoffImage& image, const PhysicalMemory& layout, Unicorn
     return false;
   }
   if (!watch.left) {
-    if (err != UC_ERR_OK)
-      error = "unicorn (" + r.cpu + "): " + uc_strerror(err) + line(" at pc 0x%08llx", pc);
-    else
+    if (watch.limitReached)
       error = line("instruction limit (%llu) reached at pc 0x%08llx before the kernel was entered",
                    options.instructionLimit, pc);
+    else
+      error = "unicorn (" + r.cpu + "): " + uc_strerror(err) + line(" at pc 0x%08llx", pc);
     return false;
   }
   r.pc = watch.leftAt;
@@ -230,11 +319,28 @@ bool runUnicorn(const HandoffImage& image, const PhysicalMemory& layout, Unicorn
   uc_reg_read(e.uc, UC_ARM_REG_CP_REG, &control);
   r.control = static_cast<std::uint32_t>(control.val);
 
-  r.memory = PhysicalMemory(layout.fill());
-  std::vector<std::uint8_t> bytes(FrameSize);
+  r.memory = initial;
+  PhysicalMemory::Frame bytes;
   for (const auto& [base, frame] : frames) {
     uc_mem_read(e.uc, base, bytes.data(), FrameSize);
-    r.memory.write(base, bytes.data(), FrameSize);
+    if (bytes != *initial.frame(base)) r.memory.write(base, bytes.data(), FrameSize);
+  }
+
+  if (options.runKernel) {
+    std::uint32_t uart = image.family == handheld::Family::PXA2x0 ? UartPxa2x0 : UartSa11x0;
+    uc_mmio_map(e.uc, uart, FrameSize, onUartRead, &watch, onUartWrite, &watch);
+    watch.kernel = true;
+    err = uc_emu_start(e.uc, r.pc, 0xFFFFFFFFu, 0, 0);
+    uc_reg_read(e.uc, UC_ARM_REG_PC, &pc);
+    r.kernel = watch.run;
+    if (!r.kernel.exited) {
+      if (!watch.fault.empty())
+        r.kernel.error = watch.fault;
+      else if (watch.limitReached)
+        r.kernel.error = line("instruction limit (%llu) reached at pc 0x%08llx", options.kernelInstructionLimit, pc);
+      else
+        r.kernel.error = std::string(uc_strerror(err)) + line(" at pc 0x%08llx", pc);
+    }
   }
   result = std::move(r);
   return true;

@@ -8,9 +8,16 @@
 // The run ends when execution leaves the jump routine and the second stage: that address is
 // where the kernel was entered. An instruction limit ends a run that never gets there; that,
 // a processor exception and an access outside the mapped memory are failures.
+//
+// With `runKernel` the run goes on into the kernel: the board's console UART (SA-11x0 UART 3
+// at 0x80050000, PXA-2x0 FFUART at 0x40100000) always has room and hands every transmitted
+// byte to the output, and ARM semihosting (`svc 0x123456`: SYS_WRITEC, SYS_WRITE0, SYS_EXIT,
+// SYS_EXIT_EXTENDED) is served, so that a kernel like the probe reports and exits.
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <string_view>
 
 #include "handoff/image.h"
 #include "handoff/memory.h"
@@ -22,6 +29,19 @@ struct UnicornOptions {
   std::uint64_t instructionLimit = 200'000'000;
   // false: start at r3 directly, IRQ and FIQ masked, as the jump routine leaves the processor.
   bool viaJumpRoutine = true;
+  // Go on into the kernel after the hand-off; ends at its semihosting exit.
+  bool runKernel = false;
+  std::uint64_t kernelInstructionLimit = 1'000'000'000;
+  // Receives the kernel's UART and semihosting output; the result keeps it as well.
+  std::function<void(std::string_view)> output;
+};
+
+// How the kernel's part of a run ended (runKernel only).
+struct KernelRun {
+  bool exited = false;   // through semihosting
+  int status = -1;       // 0 for ADP_Stopped_ApplicationExit (with status 0), 1 otherwise
+  std::string output;    // everything it transmitted
+  std::string error;     // why it did not exit: an exception, an access outside memory, the limit
 };
 
 struct UnicornResult {
@@ -31,8 +51,9 @@ struct UnicornResult {
   std::uint32_t r0 = 0, r1 = 0, r2 = 0, sp = 0;
   std::uint32_t cpsr = 0;
   std::uint32_t control = 0;  // CP15 register 1
-  std::uint64_t instructions = 0;  // executed before leaving (approximate: counted per block)
+  std::uint64_t instructions = 0;  // executed before the entry (counted per block entered)
   std::string cpu;            // the processor unicorn modelled
+  KernelRun kernel;
 };
 
 // The family's second stage and its size.
@@ -43,7 +64,8 @@ const unsigned char* secondStage(handheld::Family family, std::size_t& size);
 bool loadSecondStage(HandoffImage& image, std::string& error);
 
 // Runs `image` (second stage in place) with every frame of `layout` mapped: image frames with
-// their contents, the others filled with the image memory's fill byte.
+// their contents, the others filled with the image memory's fill byte. The result's memory and
+// registers are those at the kernel's entry. False only when the hand-off itself failed.
 bool runUnicorn(const HandoffImage& image, const PhysicalMemory& layout, UnicornResult& result, std::string& error,
                 const UnicornOptions& options = {});
 
