@@ -220,7 +220,9 @@ QemuResult runQemu(const QemuLaunch& launch, const QemuOptions& options) {
   }
   if (timedOut) {
     result.status = QemuResult::Status::TimedOut;
-    result.error = "timeout after " + std::to_string(options.timeoutSeconds) + " seconds";
+    char text[64];
+    std::snprintf(text, sizeof text, "timeout after %g seconds", options.timeoutSeconds);
+    result.error = text;
     return result;
   }
   if (WIFEXITED(status)) {

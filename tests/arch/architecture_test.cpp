@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -13,8 +15,10 @@
 #include "memory/lock_pages_memory_manager.h"
 #include "platform/handheld/physical_memory.h"
 #include "platform/handheld/processor.h"
+#include "platform/bytes.h"
 #include "platform/message_box.h"
 #include "platform/processor.h"
+#include "platform/virtual_memory.h"
 #include "tests/support/handheld_fixture.h"
 
 namespace kestrel {
@@ -316,6 +320,48 @@ TEST_F(ArchitectureTest, JumpWithoutAStackPageReturnsWithoutTouchingTheProcessor
     arch_.reset();
     mm_.reset();
   }
+}
+
+// The jump captures the whole DRAM, as Windows CE left it, with r0-r3 and the family, and
+// hands the image to the front end's runner; in User mode it does nothing at all.
+TEST_F(ArchitectureTest, FlatJumpHandsTheWholeMachineToTheRunner) {
+  useHandheld("Compaq iPAQ H3600");
+  std::filesystem::path seen;
+  std::string header, firstFrame;
+  std::uintmax_t size = 0;
+  handheld::processor().jump.run = [&](const std::filesystem::path& image) {
+    seen = image;
+    size = std::filesystem::file_size(image);
+    std::ifstream in(image, std::ios::binary);
+    header.resize(64);
+    firstFrame.resize(4 + 4096);
+    in.read(header.data(), 64);
+    in.read(firstFrame.data(), static_cast<std::streamsize>(firstFrame.size()));
+  };
+
+  ce::FlatJump_sa11x0(0xC1000000, 0xC1001000, 0xC1002000, 0xC1003000);
+  EXPECT_TRUE(seen.empty()) << "ran in User mode";
+  ASSERT_TRUE(handheld::processor().lastJump);
+  EXPECT_FALSE(handheld::processor().lastJump->written);
+
+  ce::SetKMode(ce::True);
+  ce::FlatJump_sa11x0(0xC1000000, 0xC1001000, 0xC1002000, 0xC1003000);
+  ASSERT_FALSE(seen.empty());
+  EXPECT_FALSE(std::filesystem::exists(seen)) << "the temporary image is removed after the run";
+  // Header, "Compaq iPAQ H3600" and "SA-1110" padded to 64 bytes, then 8192 frames of 32 MiB.
+  EXPECT_EQ(size, 64u + 8192u * (4 + 4096));
+  const auto* h = reinterpret_cast<const std::uint8_t*>(header.data());
+  EXPECT_EQ(ce::getLe32(h), 0x464F484Bu);
+  EXPECT_EQ(ce::getLe32(h + 8), 0u);  // SA-11x0
+  EXPECT_EQ(ce::getLe32(h + 12), 0xC1000000u);
+  EXPECT_EQ(ce::getLe32(h + 24), 0xC1003000u);
+  EXPECT_EQ(header.substr(40, 24), std::string("Compaq iPAQ H3600SA-1110") );
+  // The first frame is Windows CE's: it holds what the system left there, not zeros.
+  const auto* f = reinterpret_cast<const std::uint8_t*>(firstFrame.data());
+  EXPECT_EQ(ce::getLe32(f), 0xC0000000u);
+  EXPECT_NE(std::string(firstFrame, 4), std::string(4096, '\0'));
+  // IRQ and FIQ masked from the jump on.
+  EXPECT_EQ(ce::ReadCPSR(), 0xDFu);
 }
 
 }  // namespace
