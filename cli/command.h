@@ -8,6 +8,10 @@
 #include <string>
 #include <string_view>
 
+namespace kestrel {
+struct SettingsRecord;
+}
+
 namespace kestrel::cli {
 
 constexpr int ExitOk = 0;
@@ -37,5 +41,9 @@ bool openHandheld(const std::filesystem::path& dir);
 std::optional<std::u16string> utf8ToUtf16(std::string_view text);
 // UTF-16 to UTF-8; an unpaired surrogate becomes U+FFFD.
 std::string utf16ToUtf8(std::u16string_view text);
+
+// FIELD=VALUE as `kestrel config set` takes it (any settable field, or platform=NAME), applied
+// to `record`. On a bad assignment returns false, sets `error` and leaves the record alone.
+bool assignSettingsField(SettingsRecord& record, const std::string& item, std::string& error);
 
 }  // namespace kestrel::cli

@@ -268,6 +268,16 @@ int runSet(const ConfigOptions& options) {
 
 }  // namespace
 
+bool assignSettingsField(SettingsRecord& record, const std::string& item, std::string& error) {
+  std::optional<Assignment> a = parseAssignment(item, error);
+  if (!a) return false;
+  std::uint8_t bytes[Record::Size];
+  record.serialize(bytes);
+  apply(*a, bytes);
+  record.deserialize(bytes);
+  return true;
+}
+
 void addConfigCommand(CLI::App& root, CommandContext& context) {
   CLI::App* config = root.add_subcommand("config", "Show or change the settings kept in kestrel.cnf on the first storage card.");
   config->require_subcommand(1);

@@ -9,11 +9,13 @@ namespace kestrel::cli {
 void addPlatformsCommand(CLI::App& root, CommandContext& context);
 void addHandheldCommand(CLI::App& root, CommandContext& context);
 void addConfigCommand(CLI::App& root, CommandContext& context);
+void addBootCommand(CLI::App& root, CommandContext& context);
 
 constexpr AddCommand commands[] = {
     addPlatformsCommand,
     addHandheldCommand,
     addConfigCommand,
+    addBootCommand,
 };
 
 }  // namespace kestrel::cli
