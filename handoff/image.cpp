@@ -86,6 +86,13 @@ bool decodeImage(const std::uint8_t* data, std::size_t size, HandoffImage& image
     return false;
   }
 
+  for (std::uint64_t pad = names; pad < first; ++pad) {
+    if (data[pad] != 0) {
+      error = "bad hand-off image header";
+      return false;
+    }
+  }
+
   HandoffImage result;
   result.family = family == 1 ? handheld::Family::PXA2x0 : handheld::Family::SA11x0;
   for (int i = 0; i < 4; ++i) result.r[i] = ce::getLe32(data + 12 + 4 * i);

@@ -88,6 +88,7 @@ INSTANTIATE_TEST_SUITE_P(
         Broken{"NewerVersion", [](auto& b) { ce::putLe32(&b[4], 2); }, "hand-off image version 2 is not supported"},
         Broken{"UnknownFamily", [](auto& b) { ce::putLe32(&b[8], 2); }, "unknown processor family 2"},
         Broken{"LongProfileName", [](auto& b) { ce::putLe32(&b[28], 256); }, "bad hand-off image header"},
+        Broken{"PaddingNotZero", [](auto& b) { b[71] = '!'; }, "bad hand-off image header"},
         Broken{"TooManyFrames", [](auto& b) { ce::putLe32(&b[36], (1u << 20) + 1); }, "bad hand-off image header"},
         Broken{"OneByteShort", [](auto& b) { b.pop_back(); }, "truncated hand-off image (8271 of 8272 bytes)"},
         Broken{"FrameCountBeyondTheFile", [](auto& b) { ce::putLe32(&b[36], 3); },

@@ -234,5 +234,70 @@ TEST(SecondStageInUnicorn, AnImageHoldingOtherCodeAtR3IsRefused) {
   EXPECT_NE(error.find("differs from the built one at offset"), std::string::npos) << error;
 }
 
+// A kernel that sends one byte on the SA-11x0's UART 3 and a string through semihosting, then
+// exits with status 7.
+const std::vector<std::uint32_t> TalkingKernel = {
+    0xE3A02102,  // 00: mov r2, #0x80000000
+    0xE3822805,  // 04: orr r2, r2, #0x50000       UART 3
+    0xE3A03055,  // 08: mov r3, #'U'
+    0xE5823014,  // 0c: str r3, [r2, #0x14]        UTDR
+    0xE28F1014,  // 10: add r1, pc, #20            "hi\n" at 0x2c
+    0xE3A00004,  // 14: mov r0, #4                 SYS_WRITE0
+    0xEF123456,  // 18: svc 0x123456
+    0xE28F100C,  // 1c: add r1, pc, #12            the exit block at 0x30
+    0xE3A00020,  // 20: mov r0, #0x20              SYS_EXIT_EXTENDED
+    0xEF123456,  // 24: svc 0x123456
+    0xEAFFFFFE,  // 28: b .
+    0x000A6968,  // 2c: "hi\n"
+    0x00020026,  // 30: ADP_Stopped_ApplicationExit
+    0x00000007,  // 34: status
+};
+
+struct KernelCase {
+  const char* name;
+  std::vector<std::uint32_t> code;
+  bool exited;
+  int status;
+  std::string output, error;
+};
+
+void PrintTo(const KernelCase& c, std::ostream* os) { *os << c.name; }
+
+class KernelInUnicorn : public ::testing::TestWithParam<KernelCase> {};
+
+TEST_P(KernelInUnicorn, RunsUntilItsSemihostingExit) {
+  const KernelCase& c = GetParam();
+  HandoffImage image = ChainBuilder(Family::SA11x0, 0xC1000000u).load(0xC0200000u, c.code).finish(0xC0200000u);
+  UnicornOptions options;
+  options.runKernel = true;
+  options.kernelInstructionLimit = 10000;
+  std::string streamed;
+  options.output = [&](std::string_view text) { streamed += text; };
+  HandoffCheck check;
+  std::string error;
+  ASSERT_TRUE(checkInUnicorn(image, check, error, options)) << error;
+  EXPECT_EQ(check.run.kernel.exited, c.exited);
+  EXPECT_EQ(check.run.kernel.status, c.status);
+  EXPECT_EQ(check.run.kernel.output, c.output);
+  EXPECT_EQ(streamed, c.output);
+  EXPECT_EQ(check.run.kernel.error.substr(0, c.error.size()), c.error);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Kernels, KernelInUnicorn,
+    ::testing::Values(KernelCase{"TalksAndExits", TalkingKernel, true, 7, "Uhi\n", ""},
+                      KernelCase{"FailureExit",
+                                 {0xE3A00018,   // mov r0, #0x18        SYS_EXIT
+                                  0xE59F1004,   // ldr r1, [pc, #4]     ADP_Stopped_RunTimeErrorUnknown
+                                  0xEF123456,   // svc 0x123456
+                                  0xEAFFFFFE,   // b .
+                                  0x00020023},
+                                 true, 1, "", ""},
+                      KernelCase{"NeverExits", {0xEAFFFFFE /* b . */}, false, -1, "",
+                                 "instruction limit (10000) reached at pc 0xc0200000"},
+                      KernelCase{"UndefinedInstruction", {0xE7F000F0 /* udf */}, false, -1, "",
+                                 "Invalid instruction (UC_ERR_INSN_INVALID) at pc 0xc0200000"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 }  // namespace
 }  // namespace kestrel::handoff
