@@ -3,7 +3,7 @@ SHELL := /bin/bash
 JOBS ?= $(shell nproc)
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: deps build test host win32 test-host test-win32 fuzz bench clean
+.PHONY: deps build test host win32 test-host test-win32 fuzz bench clean demo
 
 # Install the Debian packages listed in tools/deps.txt that are not installed yet.
 deps:
@@ -12,6 +12,13 @@ deps:
 	  echo "installing: $$missing"; \
 	  $(SUDO) apt-get update -q && DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -q $$missing; \
 	fi
+
+# Boots the probe kernel on a simulated Compaq iPAQ H3600 in QEMU: the boot loader's console,
+# then the kernel's report from the emulated SA-1110 (tools/demo).
+demo: deps
+	cmake --preset host >/dev/null
+	cmake --build --preset host-release -j $(JOBS) --target kestrel probe_kernels
+	tools/demo build/host Release
 
 build: deps
 	cmake --preset host >/dev/null

@@ -4,9 +4,13 @@
 // the boot sequence runs. The console goes to stdout; after the jump the captured machine is
 // booted in QEMU (the kernel's serial output follows on stdout), its second stage run in
 // unicorn, or the command stops at the jump.
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <optional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -104,9 +108,16 @@ bool check(const BootOptions& o, Changes& c, std::string& error) {
   return true;
 }
 
+// The hand-off image this run wrote for its runner only; removed when the program ends.
+std::filesystem::path temporaryImage;
+
 // Ends the program where a real handheld would have left Windows CE for good: nothing of the
 // program runs after the jump, so nothing is torn down.
 [[noreturn]] void leave(int status) {
+  if (!temporaryImage.empty()) {
+    std::error_code ec;
+    std::filesystem::remove(temporaryImage, ec);
+  }
   std::fflush(stdout);
   std::fflush(stderr);
   std::_Exit(status);
@@ -124,8 +135,6 @@ class CommandLineFrontEnd final : public ProgramShell, public BootWindow, public
   CommandLineFrontEnd(const BootOptions& options, const Changes& changes)
       : options_(options), changes_(changes), mainTab_(*this, &CommandLineFrontEnd::saveMainTab),
         optionTab_(*this, &CommandLineFrontEnd::saveOptionTab) {}
-
-  int status() const { return status_; }
 
   // ProgramShell
   bool createApplication() override { return true; }
@@ -212,6 +221,15 @@ class CommandLineFrontEnd final : public ProgramShell, public BootWindow, public
   handheld::JumpSettings jumpSettings() const {
     handheld::JumpSettings jump;
     jump.saveTo = options_.saveHandoff;
+    if (jump.saveTo.empty() && options_.run != "none") {
+      // A file of this run's own: several boots may run side by side.
+      std::error_code ec;
+      std::filesystem::path dir = std::filesystem::temp_directory_path(ec);
+      if (ec) dir = ".";
+      jump.saveTo = dir / ("kestrel-jump-" + std::to_string(::getpid()) + "-" + std::to_string(std::random_device{}()) +
+                           ".img");
+      temporaryImage = jump.saveTo;
+    }
     const double timeout = options_.timeout;
     if (options_.run == "none") {
       jump.run = [](const std::filesystem::path&) {
@@ -257,7 +275,6 @@ class CommandLineFrontEnd final : public ProgramShell, public BootWindow, public
   const Changes& changes_;
   Tab mainTab_, optionTab_;
   int progress_ = 0;
-  int status_ = ExitOk;
 };
 
 int runBoot(BootOptions& options) {
