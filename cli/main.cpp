@@ -10,12 +10,14 @@ void addPlatformsCommand(CLI::App& root, CommandContext& context);
 void addHandheldCommand(CLI::App& root, CommandContext& context);
 void addConfigCommand(CLI::App& root, CommandContext& context);
 void addBootCommand(CLI::App& root, CommandContext& context);
+void addCatCommand(CLI::App& root, CommandContext& context);
 
 constexpr AddCommand commands[] = {
     addPlatformsCommand,
     addHandheldCommand,
     addConfigCommand,
     addBootCommand,
+    addCatCommand,
 };
 
 }  // namespace kestrel::cli

@@ -26,14 +26,26 @@ class FileManager {
 
  protected:
   Console& console() const { return **console_; }
+  // 8-bit form of a wide name, printed diagnostics on this manager's console (see toAscii).
+  bool toAscii(char* buffer, const char16_t* text, std::uint32_t bufferSize) const;
 
   ConsoleSlot console_;
   char nameBuffer_[260] = {};  // 8-bit name of the open file (HTTP and UFS sources)
 };
 
+// Writes the 8-bit form of `text` (the handheld's default code page), NUL-terminated, into
+// `buffer` of `bufferSize` bytes. Fails, with one console line, when the buffer is too small or
+// when a character does not map to exactly one byte (an empty name fails as well).
+bool toAscii(Console& console, char* buffer, const char16_t* text, std::uint32_t bufferSize);
+
 // Source type codes.
 constexpr std::int32_t SourceFat = 0;
 constexpr std::int32_t SourceUfs = 1;
 constexpr std::int32_t SourceHttp = 2;
+
+// The source a kernel directory names: SourceHttp when the text contains "http://" anywhere,
+// otherwise SourceUfs when it contains a '/' anywhere ("/", "2:/"), otherwise SourceFat
+// ("\Storage Card\").
+std::int32_t sourceTypeFor(const char16_t* directory);
 
 }  // namespace kestrel

@@ -1,0 +1,151 @@
+#include "tests/file/file_test_support.h"
+
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <system_error>
+
+#if !defined(_WIN32)
+#include <sys/wait.h>
+#endif
+
+namespace kestrel::file_test {
+
+namespace fs = std::filesystem;
+
+Bytes readBytes(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+void writeBytes(const fs::path& path, const Bytes& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+Bytes concat(const Bytes& a, const Bytes& b) {
+  Bytes all = a;
+  all.insert(all.end(), b.begin(), b.end());
+  return all;
+}
+
+Bytes text(const std::string& s) { return Bytes(s.begin(), s.end()); }
+
+int run(const std::string& command) {
+  const int status = std::system(command.c_str());
+#if defined(_WIN32)
+  return status;
+#else
+  if (status == -1 || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status);
+#endif
+}
+
+std::string quoted(const fs::path& path) {
+  std::string q = "'";
+  for (char c : path.string()) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
+
+ScratchDir::ScratchDir() {
+  std::random_device random;
+  for (;;) {
+    path_ = fs::temp_directory_path() / ("kestrel-file-" + std::to_string(random()));
+    if (fs::create_directory(path_)) break;
+  }
+}
+
+ScratchDir::~ScratchDir() {
+  std::error_code ignored;
+  fs::remove_all(path_, ignored);
+}
+
+Bytes kernelLike(std::size_t size, std::uint32_t seed) {
+  std::mt19937 random(seed);
+  // A small vocabulary of instruction words: code compresses to about a third, as a kernel's does.
+  std::uint32_t words[64];
+  for (auto& w : words) w = random();
+  static const char prose[] = "panic: cannot mount root device; boot from the storage card and try again. ";
+  Bytes out;
+  out.reserve(size);
+  while (out.size() < size) {
+    const std::size_t run = 512 + random() % 4096;
+    switch (random() % 4) {
+      case 0:
+      case 1:
+        for (std::size_t i = 0; i < run / 4; ++i) {
+          std::uint32_t w = words[random() % 64] ^ (random() % 16 == 0 ? random() & 0xFFF : 0);
+          for (int b = 0; b < 4; ++b) out.push_back(static_cast<std::uint8_t>(w >> (8 * b)));
+        }
+        break;
+      case 2:
+        for (std::size_t i = 0; i < run; ++i) out.push_back(static_cast<std::uint8_t>(prose[i % (sizeof prose - 1)]));
+        break;
+      default:
+        out.insert(out.end(), run, 0);
+        break;
+    }
+  }
+  out.resize(size);
+  return out;
+}
+
+Bytes compressWith(const std::string& pipeline, const Bytes& content, const ScratchDir& dir) {
+  static int serial = 0;
+  const std::string stem = "tool" + std::to_string(++serial);
+  const fs::path in = dir / stem, out = dir / (stem + ".gz");
+  writeBytes(in, content);
+  std::string command = pipeline;
+  for (auto [key, value] : {std::pair{std::string("IN"), quoted(in)}, std::pair{std::string("OUT"), quoted(out)}}) {
+    for (std::size_t at; (at = command.find(key)) != std::string::npos;) command.replace(at, key.size(), value);
+  }
+  EXPECT_EQ(run(command), 0) << command;
+  return readBytes(out);
+}
+
+Bytes zlibGzip(const Bytes& content, const HeaderFields& fields) {
+  z_stream z{};
+  // Window bits 15 + 16: a gzip wrapper written by zlib, header fields from deflateSetHeader.
+  EXPECT_EQ(deflateInit2(&z, 9, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY), Z_OK);
+  gz_header header{};
+  std::string extra = fields.extra, name = fields.name, comment = fields.comment;
+  header.os = 3;
+  header.extra = fields.extra.empty() ? Z_NULL : reinterpret_cast<Bytef*>(extra.data());
+  header.extra_len = static_cast<uInt>(extra.size());
+  header.name = fields.name.empty() ? Z_NULL : reinterpret_cast<Bytef*>(name.data());
+  header.comment = fields.comment.empty() ? Z_NULL : reinterpret_cast<Bytef*>(comment.data());
+  header.hcrc = fields.headerCrc ? 1 : 0;
+  EXPECT_EQ(deflateSetHeader(&z, &header), Z_OK);
+  Bytes out(deflateBound(&z, static_cast<uLong>(content.size())) + 64 + extra.size() + name.size() + comment.size());
+  z.next_in = const_cast<Bytef*>(content.data());
+  z.avail_in = static_cast<uInt>(content.size());
+  z.next_out = out.data();
+  z.avail_out = static_cast<uInt>(out.size());
+  EXPECT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
+  out.resize(z.total_out);
+  deflateEnd(&z);
+  return out;
+}
+
+void CaptureConsole::vprint(const char16_t* format, const ce::FormatArg* args, std::size_t count) {
+  formatIntoBuffer(format, args, count);
+  text += buffer_;
+}
+
+std::int32_t MemorySource::read(void* buffer, std::uint32_t length, std::uint32_t offset) {
+  if (!open_) return -1;
+  if (offset != CurrentPosition) at_ = offset;
+  if (at_ >= content_.size()) return 0;
+  std::uint64_t n = std::min<std::uint64_t>(length, content_.size() - at_);
+  if (piece_ != 0) n = std::min<std::uint64_t>(n, piece_);
+  std::memcpy(buffer, content_.data() + at_, n);
+  at_ += n;
+  return static_cast<std::int32_t>(n);
+}
+
+}  // namespace kestrel::file_test

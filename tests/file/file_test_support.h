@@ -1,0 +1,88 @@
+// Helpers of the file tests: inputs made by the real tools in a scratch folder, a console that
+// keeps what is printed, and an in-memory source that can hand out its bytes in small pieces.
+#pragma once
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "console/console.h"
+#include "file/file_manager.h"
+
+namespace kestrel::file_test {
+
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes readBytes(const std::filesystem::path& path);
+void writeBytes(const std::filesystem::path& path, const Bytes& bytes);
+Bytes concat(const Bytes& a, const Bytes& b);
+Bytes text(const std::string& s);
+
+// Runs a shell command; the exit status (-1 when it could not run).
+int run(const std::string& command);
+std::string quoted(const std::filesystem::path& path);
+
+// A fresh folder, removed with everything in it at the end of the test.
+class ScratchDir {
+ public:
+  ScratchDir();
+  ~ScratchDir();
+  const std::filesystem::path& path() const { return path_; }
+  std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+// Content that compresses like a kernel: runs of code-like words, text and zero fill, so the
+// deflate stream has several blocks of different kinds.
+Bytes kernelLike(std::size_t size, std::uint32_t seed = 1);
+
+// Compresses `content` with a shell pipeline reading the file IN and writing OUT, e.g.
+// "gzip -n -c IN > OUT"; fails the test when the tool fails.
+Bytes compressWith(const std::string& pipeline, const Bytes& content, const ScratchDir& dir);
+
+// A gzip member written by zlib itself, with the optional header fields zlib knows how to set.
+struct HeaderFields {
+  std::string extra, name, comment;
+  bool headerCrc = false;
+};
+Bytes zlibGzip(const Bytes& content, const HeaderFields& fields);
+
+class CaptureConsole : public Console {
+ public:
+  void vprint(const char16_t* format, const ce::FormatArg* args, std::size_t count) override;
+  std::u16string text;
+};
+
+// A source over bytes in memory. Reads hand out at most `piece` bytes each (0: all asked for),
+// which puts buffer refills anywhere in the stream.
+class MemorySource : public FileManager {
+ public:
+  MemorySource(ConsoleSlot console, Bytes content, std::uint32_t piece = 0)
+      : FileManager(console), content_(std::move(content)), piece_(piece) {}
+  bool setRoot(const char16_t*) override { return true; }
+  bool open(const char16_t*) override {
+    at_ = 0;
+    open_ = true;
+    return true;
+  }
+  std::uint32_t size() override { return static_cast<std::uint32_t>(content_.size()); }
+  void close() override { open_ = false; }
+  std::int32_t read(void* buffer, std::uint32_t length, std::uint32_t offset) override;
+  std::int32_t write(const void*, std::uint32_t, std::uint32_t) override { return 0; }
+  bool seek(std::uint32_t offset) override {
+    at_ = offset;
+    return true;
+  }
+  bool isOpen() const { return open_; }
+
+ private:
+  Bytes content_;
+  std::uint32_t piece_;
+  std::uint64_t at_ = 0;
+  bool open_ = false;
+};
+
+}  // namespace kestrel::file_test
