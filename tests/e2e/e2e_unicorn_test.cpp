@@ -11,6 +11,8 @@
 namespace kestrel::e2e {
 namespace {
 
+constexpr int UnicornSeeds = KESTREL_UNICORN_SEEDS;
+
 struct SeedCase {
   std::string platform;
   int seed;
@@ -40,10 +42,13 @@ std::string seedName(const ::testing::TestParamInfo<SeedCase>& info) {
   return "Seed" + std::to_string(info.param.seed);
 }
 
-INSTANTIATE_TEST_SUITE_P(Sa11x0, UnicornSeedTest, ::testing::ValuesIn(seeds({"Compaq iPAQ H3600", "HP Jornada 720 (US/UK)"}, 200)),
+// Seeds per family: KESTREL_UNICORN_SEEDS of the CMake cache (each seed is a handheld, a boot
+// and a check of the whole 32 MiB or 64 MiB machine).
+INSTANTIATE_TEST_SUITE_P(Sa11x0, UnicornSeedTest,
+                         ::testing::ValuesIn(seeds({"Compaq iPAQ H3600", "HP Jornada 720 (US/UK)"}, UnicornSeeds)),
                          seedName);
 INSTANTIATE_TEST_SUITE_P(Pxa2x0, UnicornSeedTest,
-                         ::testing::ValuesIn(seeds({"PSIONTEKLOGIX NETBOOK PRO", "Sharp W-ZERO3 (WS003SH)"}, 200)),
+                         ::testing::ValuesIn(seeds({"PSIONTEKLOGIX NETBOOK PRO", "Sharp W-ZERO3 (WS003SH)"}, UnicornSeeds)),
                          seedName);
 
 TEST(UnicornHostile, BothFamilies) {
