@@ -11,6 +11,7 @@ void addHandheldCommand(CLI::App& root, CommandContext& context);
 void addConfigCommand(CLI::App& root, CommandContext& context);
 void addBootCommand(CLI::App& root, CommandContext& context);
 void addCatCommand(CLI::App& root, CommandContext& context);
+void addHandoffCommand(CLI::App& root, CommandContext& context);
 
 constexpr AddCommand commands[] = {
     addPlatformsCommand,
@@ -18,6 +19,7 @@ constexpr AddCommand commands[] = {
     addConfigCommand,
     addBootCommand,
     addCatCommand,
+    addHandoffCommand,
 };
 
 }  // namespace kestrel::cli
