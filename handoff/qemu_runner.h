@@ -3,8 +3,10 @@
 // (PXA270) for PXA270. The captured DRAM is loaded at its physical addresses; a start
 // routine in the board's boot ROM at address 0 (where the processor starts out of reset)
 // loads r0-r3 and enters the real jump routine, which turns the MMU off (it is off already)
-// and branches to the 2nd bootloader. The kernel's output on the board's UART is streamed to
-// the caller; its semihosting exit status is the result.
+// and branches to the 2nd bootloader. Neither -kernel nor -bios is given: QEMU 7.2 starts
+// these boards at 0 without firmware of its own, and the generic loader device fills the ROM
+// and the RAM. The kernel's output on the board's UART is streamed to the caller; its
+// semihosting exit status is the result.
 #pragma once
 #include <cstdint>
 #include <filesystem>
