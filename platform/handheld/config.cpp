@@ -171,6 +171,8 @@ bool apply(const Line& l, Config& c, std::string& why) {
   } else if (k == "com1") {
     ok = v == "stdout" || v == "none" || (v.rfind("file:", 0) == 0 && v.size() > 5);
     if (ok) c.com1 = v;
+  } else if (k == "com1_settings_fail") {
+    ok = flag(v, c.com1SettingsFail);
   } else if (k == "page_order") {
     ok = parsePageOrder(v, c);
   } else if (k == "code_page") {
@@ -227,6 +229,13 @@ bool loadConfig(const fs::path& dir, Config& config, std::string& error) {
     error = where + (fs::exists(file, ec) ? ": can't read the file" : ": no such file");
     return false;
   }
+  std::ostringstream content;
+  content << in.rdbuf();
+  return parseConfig(content.str(), where, config, error);
+}
+
+bool parseConfig(const std::string& content, const std::string& where, Config& config, std::string& error) {
+  std::istringstream in(content);
   std::vector<Line> lines;
   std::string text;
   int number = 0;
@@ -279,9 +288,22 @@ bool loadConfig(const fs::path& dir, Config& config, std::string& error) {
 
 bool saveConfig(const fs::path& dir, const Config& config, std::string& error) {
   fs::path file = dir / iniFile;
+  std::string text;
+  if (!configText(config, pathText(file), text, error)) return false;
+  std::ofstream f(file, std::ios::binary | std::ios::trunc);
+  f << text;
+  f.flush();
+  if (!f) {
+    error = pathText(file) + ": can't write the file";
+    return false;
+  }
+  return true;
+}
+
+bool configText(const Config& config, const std::string& where, std::string& text, std::string& error) {
   const Profile* base = findProfile(config.profile.name);
   if (!base) {
-    error = pathText(file) + ": unknown platform '" + config.profile.name + "'";
+    error = where + ": unknown platform '" + config.profile.name + "'";
     return false;
   }
   std::ostringstream out;
@@ -291,7 +313,7 @@ bool saveConfig(const fs::path& dir, const Config& config, std::string& error) {
   for (const auto& card : config.cards) {
     std::string why;
     if (!validCardName(card, why)) {
-      error = pathText(file) + ": " + why;
+      error = where + ": " + why;
       return false;
     }
     cards += (cards.empty() ? "" : ", ") + card;
@@ -301,6 +323,7 @@ bool saveConfig(const fs::path& dir, const Config& config, std::string& error) {
     if (!config.disks[k].empty()) out << "disk" << k + 1 << " = " << config.disks[k] << "\n";
   }
   out << "com1 = " << config.com1 << "\n";
+  if (config.com1SettingsFail) out << "com1_settings_fail = 1\n";
   out << "page_order = " << pageOrderText(config) << "\n";
   // Values of the profile are written only where they differ from the platform's own.
   const Profile& p = config.profile;
@@ -319,14 +342,7 @@ bool saveConfig(const fs::path& dir, const Config& config, std::string& error) {
   if (!config.lockPages) out << "lock_pages = 0\n";
   if (!config.unlockPages) out << "unlock_pages = 0\n";
   if (!config.getVersionEx) out << "get_version_ex = 0\n";
-
-  std::ofstream f(file, std::ios::binary | std::ios::trunc);
-  f << out.str();
-  f.flush();
-  if (!f) {
-    error = pathText(file) + ": can't write the file";
-    return false;
-  }
+  text = out.str();
   return true;
 }
 

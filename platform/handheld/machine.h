@@ -52,6 +52,7 @@ struct Config {
   std::vector<std::string> cards{"Storage Card"};  // root folders that are storage cards, in listing order
   std::string disks[9];                             // disk1..disk9: raw images for DSK1: .. DSK9:
   std::string com1 = "stdout";                      // stdout, file:PATH or none
+  bool com1SettingsFail = false;                    // GetCommState/SetCommState on COM1 fail
   PageOrder pageOrder = PageOrder::Shuffle;
   std::uint32_t shuffleSeed = 1;
   int timezoneBias = 0, daylightBias = -60;
@@ -65,6 +66,9 @@ struct Config {
 bool loadConfig(const std::filesystem::path& dir, Config& config, std::string& error);
 // Writes a handheld.ini for `config` (used by `kestrel handheld init`).
 bool saveConfig(const std::filesystem::path& dir, const Config& config, std::string& error);
+// The same two on text: `where` names the source in messages ("WHERE:LINE: what").
+bool parseConfig(const std::string& content, const std::string& where, Config& config, std::string& error);
+bool configText(const Config& config, const std::string& where, std::string& text, std::string& error);
 
 // Failure injection, counted from the moment it is set. 0 = never.
 struct Faults {
@@ -79,6 +83,7 @@ struct Faults {
   // the limit stores the bytes up to it, reports them and returns FALSE (as a full or pulled
   // card would), and every later WriteFile fails writing nothing. 0 = never.
   long writeFailAfter = 0;
+  bool uartNeverReady = false;  // the UART's transmitter stays busy and loses what it is given
 };
 
 class Machine {
