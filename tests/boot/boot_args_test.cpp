@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -160,6 +161,8 @@ struct InfoCase {
   std::int16_t lineBytes, width, height, type;
   std::int32_t zone;
 };
+
+void PrintTo(const InfoCase& c, std::ostream* os) { *os << c.name; }
 
 class BootInfoTest : public ::testing::TestWithParam<InfoCase> {};
 

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -104,6 +105,8 @@ struct FailureRow {
   const char* step;
   const char16_t* diagnostic;
 };
+
+void PrintTo(const FailureRow& row, std::ostream* os) { *os << row.name; }
 
 class FailureTest : public SequenceTest, public ::testing::WithParamInterface<FailureRow> {};
 

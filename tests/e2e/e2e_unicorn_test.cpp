@@ -3,6 +3,7 @@
 // registers exactly as the reference walk of the chain says.
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,8 @@ std::vector<SeedCase> seeds(const std::vector<std::string>& platforms, int count
   for (int seed = 1; seed <= count; ++seed) out.push_back({platforms[seed % platforms.size()], seed});
   return out;
 }
+
+void PrintTo(const SeedCase& c, std::ostream* os) { *os << c.platform << ", seed " << c.seed; }
 
 class UnicornSeedTest : public ::testing::TestWithParam<SeedCase> {};
 
