@@ -73,7 +73,7 @@ TEST_F(FatTest, AFailedOpenNamesThePathAndThePlatformCause) {
   const Case cases[] = {
       // No separator is added: the name runs into the directory's own name.
       {u"\\Storage Card", u"corvid.gz", u"can't open \"\\Storage Cardcorvid.gz\". cause = 2\n"},
-      {u"\\Storage Card\\", u"netbsd.gz", u"can't open \"\\Storage Card\\netbsd.gz\". cause = 2\n"},
+      {u"\\Storage Card\\", u"kernel.gz", u"can't open \"\\Storage Card\\kernel.gz\". cause = 2\n"},
       {u"\\No Card\\", u"corvid.gz", u"can't open \"\\No Card\\corvid.gz\". cause = 3\n"},
   };
   for (const Case& c : cases) {
