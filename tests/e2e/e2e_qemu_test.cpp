@@ -4,6 +4,7 @@
 // only when everything it received holds.
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -48,6 +49,9 @@ std::vector<QemuCase> cases() {
   return out;
 }
 
+// The case's name, not its bytes, in test listings.
+void PrintTo(const QemuCase& c, std::ostream* os) { *os << c.name; }
+
 class QemuBootTest : public ::testing::TestWithParam<QemuCase> {};
 
 TEST_P(QemuBootTest, ProbeKernelReportsSuccess) {
@@ -89,6 +93,20 @@ TEST(QemuSetAside, WithoutItTheChainOverwritesItselfAndTheKernelNeverReports) {
     EXPECT_NE(run.output.find("kestrel: the emulated machine was still running after 20 seconds"), std::string::npos)
         << probeReport(run.output);
     EXPECT_EQ(run.output.find("probe: all checks passed"), std::string::npos);
+  }
+}
+
+// With the serial console the loader prints on the UART itself, and the kernel is told so.
+TEST(QemuBoot, SerialConsoleReachesTheKernel) {
+  for (const char* platform : {"Compaq iPAQ H3600", "Sharp W-ZERO3 (WS003SH)"}) {
+    SCOPED_TRACE(platform);
+    Handheld handheld({platform, "shuffle:3", Kernel::Gzip, false, false});
+    ASSERT_TRUE(handheld.ready());
+    CommandResult run = handheld.boot({"--run", "qemu", "--serial-console", "--speed", "115200"});
+    EXPECT_EQ(run.status, 0) << probeReport(run.output);
+    EXPECT_EQ(run.output.find("use LCD console instead."), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("probe: argv[1] = \"h\""), std::string::npos) << probeReport(run.output);
+    EXPECT_NE(run.output.find("probe: console: ok 2 (serial)"), std::string::npos) << probeReport(run.output);
   }
 }
 
