@@ -15,7 +15,7 @@ namespace {
 
 struct QemuCase {
   std::string name;
-  HandheldSpec spec;
+  HandheldSetup setup;
 };
 
 std::string platformTag(const std::string& platform) {
@@ -32,18 +32,18 @@ std::vector<QemuCase> cases() {
     for (const char* order : {"sequential", "hostile"}) {
       for (Kernel kernel : {Kernel::Plain, Kernel::Gzip}) {
         for (bool image : {false, true}) {
-          HandheldSpec spec{platform, order, kernel, image, image && kernel == Kernel::Gzip};
+          HandheldSetup setup{platform, order, kernel, image, image && kernel == Kernel::Gzip};
           std::string name = platformTag(platform) + "_" + (order[0] == 's' ? "Sequential" : "Hostile") +
                              (kernel == Kernel::Gzip ? "_Gzip" : "_Plain") + (image ? "_Image" : "");
-          out.push_back({name, spec});
+          out.push_back({name, setup});
         }
       }
     }
     // Twenty shuffled orders, the kernel forms and images taking turns.
     for (int seed = 1; seed <= 20; ++seed) {
-      HandheldSpec spec{platform, "shuffle:" + std::to_string(seed * 7919), seed % 2 ? Kernel::Gzip : Kernel::Plain,
+      HandheldSetup setup{platform, "shuffle:" + std::to_string(seed * 7919), seed % 2 ? Kernel::Gzip : Kernel::Plain,
                         seed % 3 == 0, seed % 6 == 0};
-      out.push_back({platformTag(platform) + "_Shuffle" + std::to_string(seed), spec});
+      out.push_back({platformTag(platform) + "_Shuffle" + std::to_string(seed), setup});
     }
   }
   return out;
@@ -56,19 +56,19 @@ class QemuBootTest : public ::testing::TestWithParam<QemuCase> {};
 
 TEST_P(QemuBootTest, ProbeKernelReportsSuccess) {
   const QemuCase& c = GetParam();
-  Handheld handheld(c.spec);
+  Handheld handheld(c.setup);
   ASSERT_TRUE(handheld.ready());
   CommandResult run = handheld.boot({"--run", "qemu", "--timeout", "60"});
   EXPECT_EQ(run.status, 0) << probeReport(run.output);
   EXPECT_NE(run.output.find("[progress] 10\n"), std::string::npos);
   EXPECT_NE(run.output.find("probe: all checks passed\n"), std::string::npos) << probeReport(run.output);
-  if (c.spec.image) {
+  if (c.setup.image) {
     EXPECT_NE(run.output.find("probe: image: ok"), std::string::npos) << probeReport(run.output);
   } else {
     EXPECT_NE(run.output.find("probe: image: none"), std::string::npos) << probeReport(run.output);
   }
   // The hostile order gives out the frames under the kernel first: the boot keeps them back.
-  if (c.spec.pageOrder == "hostile") {
+  if (c.setup.pageOrder == "hostile") {
     EXPECT_EQ(run.output.find("set aside 0 pages"), std::string::npos);
     EXPECT_NE(run.output.find(" pages under the kernel.\n"), std::string::npos);
   }

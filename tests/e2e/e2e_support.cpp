@@ -104,21 +104,21 @@ std::string probeReport(const std::string& output) {
   return report;
 }
 
-Handheld::Handheld(const HandheldSpec& spec) : dir_(freshFolder()) {
-  CommandResult init = kestrel({"handheld", "init", dir_.string(), "--platform", spec.platform, "--force"});
+Handheld::Handheld(const HandheldSetup& setup) : dir_(freshFolder()) {
+  CommandResult init = kestrel({"handheld", "init", dir_.string(), "--platform", setup.platform, "--force"});
   if (init.status != 0) {
     ADD_FAILURE() << "kestrel handheld init: " << init.output;
     return;
   }
-  if (!setPageOrder(dir_ / "handheld.ini", spec.pageOrder)) {
+  if (!setPageOrder(dir_ / "handheld.ini", setup.pageOrder)) {
     ADD_FAILURE() << "can't write handheld.ini";
     return;
   }
   const fs::path card = dir_ / "Storage Card";
-  const char* probe = probeKernelFor(spec.platform);
-  std::string kernelName = spec.kernel == Kernel::Gzip ? "corvid.gz" : "corvid";
+  const char* probe = probeKernelFor(setup.platform);
+  std::string kernelName = setup.kernel == Kernel::Gzip ? "corvid.gz" : "corvid";
   fs::copy_file(probe, card / "corvid", fs::copy_options::overwrite_existing);
-  if (spec.kernel == Kernel::Gzip) {
+  if (setup.kernel == Kernel::Gzip) {
     CommandResult gz = shell("gzip -n -9 " + quote((card / "corvid").string()));
     if (gz.status != 0) {
       ADD_FAILURE() << "gzip: " << gz.output;
@@ -126,15 +126,15 @@ Handheld::Handheld(const HandheldSpec& spec) : dir_(freshFolder()) {
     }
   }
   std::vector<std::string> config{"config", "set", "--handheld", dir_.string(), "kernelDirectory=\\Storage Card\\",
-                                  "kernelFile=" + kernelName, "platform=" + spec.platform};
-  if (spec.image) {
+                                  "kernelFile=" + kernelName, "platform=" + setup.platform};
+  if (setup.image) {
     // 64 KiB and a page of pattern: the image ends inside a page.
     if (!writeBytes(card / "miniroot.fs", testing::makeProbeImage(0x11000 + 0x40, 0x5EED))) {
       ADD_FAILURE() << "can't write the image";
       return;
     }
     std::string imageName = "miniroot.fs";
-    if (spec.gzipImage) {
+    if (setup.gzipImage) {
       CommandResult gz = shell("gzip -n -9 " + quote((card / "miniroot.fs").string()));
       if (gz.status != 0) {
         ADD_FAILURE() << "gzip: " << gz.output;

@@ -19,7 +19,7 @@ CommandResult kestrel(const std::vector<std::string>& arguments, const std::vect
 
 enum class Kernel { Plain, Gzip };
 
-struct HandheldSpec {
+struct HandheldSetup {
   std::string platform = "Compaq iPAQ H3600";
   std::string pageOrder = "sequential";  // sequential, reverse, hostile or shuffle:SEED
   Kernel kernel = Kernel::Gzip;
@@ -30,7 +30,7 @@ struct HandheldSpec {
 // A handheld in a fresh temporary folder, removed again at the end.
 class Handheld {
  public:
-  explicit Handheld(const HandheldSpec& spec);
+  explicit Handheld(const HandheldSetup& setup);
   ~Handheld();
   Handheld(const Handheld&) = delete;
   Handheld& operator=(const Handheld&) = delete;

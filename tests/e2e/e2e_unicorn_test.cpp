@@ -32,9 +32,9 @@ class UnicornSeedTest : public ::testing::TestWithParam<SeedCase> {};
 TEST_P(UnicornSeedTest, SecondStageMatchesTheWalk) {
   const SeedCase& c = GetParam();
   // Kernel form and image vary with the seed, as in the QEMU runs.
-  HandheldSpec spec{c.platform, "shuffle:" + std::to_string(c.seed), c.seed % 2 ? Kernel::Gzip : Kernel::Plain,
+  HandheldSetup setup{c.platform, "shuffle:" + std::to_string(c.seed), c.seed % 2 ? Kernel::Gzip : Kernel::Plain,
                     c.seed % 3 == 0, c.seed % 6 == 0};
-  Handheld handheld(spec);
+  Handheld handheld(setup);
   ASSERT_TRUE(handheld.ready());
   CommandResult run = handheld.boot({"--run", "unicorn"});
   EXPECT_EQ(run.status, 0) << probeReport(run.output);
