@@ -1,7 +1,9 @@
 // The handheld's processor state behind platform/processor.h and SetKMode.
 #include "platform/handheld/processor.h"
 
+#include <chrono>
 #include <cstdio>
+#include <random>
 #include <system_error>
 
 #include "platform/handheld/handoff_image.h"
@@ -73,8 +75,14 @@ void flatJump(Family family, ce::DWORD r0, ce::DWORD r1, ce::DWORD r2, ce::DWORD
     std::error_code ec;
     std::filesystem::path dir = std::filesystem::temp_directory_path(ec);
     if (ec) dir = ".";
-    char name[64];
-    std::snprintf(name, sizeof name, "kestrel-handoff-%p-%d.img", static_cast<void*>(&machine), p.jumpCount);
+    // The machine's address repeats from one process to the next, so a name of its own
+    // also takes a random part: boots running side by side never share an image.
+    static const unsigned long long salt = (static_cast<unsigned long long>(std::random_device{}()) << 32) ^
+                                           static_cast<unsigned long long>(
+                                               std::chrono::steady_clock::now().time_since_epoch().count());
+    char name[96];
+    std::snprintf(name, sizeof name, "kestrel-handoff-%016llx-%p-%d.img", salt, static_cast<void*>(&machine),
+                  p.jumpCount);
     file = dir / name;
     temporary = true;
   }
