@@ -23,6 +23,7 @@
 #include "tests/boot/boot_fixture.h"
 #include "tests/kernel/probe_image.h"
 #include "tests/kernel/probe_paths.h"
+#include "tests/support/environment.h"
 
 namespace kestrel::testing {
 namespace {
@@ -32,15 +33,7 @@ std::vector<std::uint8_t> fileBytes(const std::filesystem::path& path) {
   return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {});
 }
 
-// Sets an environment variable for one scope.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const char* value) : name_(name) { setenv(name, value, 1); }
-  ~ScopedEnv() { unsetenv(name_); }
-
- private:
-  const char* name_;
-};
+using ScopedEnv = kestrel_testing::ScopedEnvironment;
 
 constexpr const char16_t* Kernel = u"\\Storage Card\\corvid";
 constexpr const char16_t* Image = u"\\Storage Card\\miniroot.fs";

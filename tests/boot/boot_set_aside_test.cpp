@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/environment.h"
 #include "boot/boot.h"
 #include "boot/boot_sequence.h"
 #include "boot/settings.h"
@@ -103,10 +104,10 @@ TEST_F(SetAsideBootTest, ChainPagesStayOutOfTheKernel) {
 }
 
 TEST_F(SetAsideBootTest, WithoutItTheChainSitsUnderTheKernel) {
-  setenv("KESTREL_TEST_NO_SET_ASIDE", "1", 1);
+  kestrel_testing::setEnvironment("KESTREL_TEST_NO_SET_ASIDE", "1");
   bootObject();
   settings().runBoot();
-  unsetenv("KESTREL_TEST_NO_SET_ASIDE");
+  kestrel_testing::unsetEnvironment("KESTREL_TEST_NO_SET_ASIDE");
   EXPECT_EQ(front_.console.find(u"pages under the kernel"), std::u16string::npos);
   EXPECT_GT(pagesOverwritten(chain()), 100);
 }
