@@ -4,6 +4,7 @@
 
 #include "boot/temporary_directory.h"
 #include "console/console.h"
+#include "console/serial_console.h"
 #include "platform/bytes.h"
 #include "platform/files.h"
 #include "platform/format.h"
@@ -28,6 +29,8 @@ Settings* sinkOwner = nullptr;
 void consoleSink(const char16_t* text) {
   if (sinkOwner) sinkOwner->printToConsoleTab(text);
 }
+// ... and whose serialSpeed COM1 is opened at.
+std::uint32_t serialSpeedSource() { return sinkOwner ? sinkOwner->serialSpeed : 0; }
 
 std::unique_ptr<Settings> theSettings;
 
@@ -154,12 +157,14 @@ Settings::Settings() {
   recordSize = static_cast<std::uint32_t>(Size);
   sinkOwner = this;
   setConsoleSink(consoleSink);
+  setSerialSpeedSource(serialSpeedSource);
 }
 
 Settings::~Settings() {
   if (sinkOwner == this) {
     sinkOwner = nullptr;
     setConsoleSink(nullptr);
+    setSerialSpeedSource(nullptr);
   }
 }
 

@@ -2,8 +2,8 @@
 // does on the device (settings from the card's kestrel.cnf, the console, the boot object),
 // the options are applied as if typed into the Main and Option tabs, kestrel.cnf is saved and
 // the boot sequence runs. The console goes to stdout; after the jump the captured machine is
-// booted in QEMU (the kernel's serial output follows on stdout), its second stage run in
-// unicorn, or the command stops at the jump.
+// booted in QEMU (the kernel's serial output follows on the handheld's serial line), its
+// second stage run in unicorn, or the command stops at the jump.
 #include <unistd.h>
 
 #include <cstdio>
@@ -25,6 +25,7 @@
 #include "handoff/qemu_runner.h"
 #include "handoff/unicorn_runner.h"
 #include "platform/handheld/processor.h"
+#include "platform/handheld/serial.h"
 #include "platform/message_box.h"
 
 namespace kestrel::cli {
@@ -126,6 +127,18 @@ std::filesystem::path temporaryImage;
 void writeOut(std::string_view bytes) {
   std::fwrite(bytes.data(), 1, bytes.size(), stdout);
   std::fflush(stdout);
+}
+
+// The board's UART is the one the loader's serial console drove, so the kernel's output
+// joins the handheld's serial line: its COM1 sink (stdout or a file) then holds one log, the
+// banner, the loader's lines and the kernel's. A handheld without COM1 has no line to join;
+// the output goes to stdout.
+void toSerialLine(std::string_view bytes) {
+  if (handheld::serialPortPresent()) {
+    handheld::serialTransmit(bytes);
+  } else {
+    writeOut(bytes);
+  }
 }
 
 // The command line's stand-in for the main window and its three tabs: the tabs hold the
@@ -256,7 +269,7 @@ class CommandLineFrontEnd final : public ProgramShell, public BootWindow, public
         if (!handoff::readImage(file, image, error)) leave(fail(ExitFailure, "hand-off image: " + error));
         handoff::ImageRun run;
         run.options.timeoutSeconds = timeout;
-        run.options.output = writeOut;
+        run.options.output = toSerialLine;
         handoff::QemuResult result = handoff::runImageInQemu(image, run);
         switch (result.status) {
           case handoff::QemuResult::Status::Exited: leave(result.exitStatus);

@@ -485,6 +485,7 @@ PhysicalMemory& physicalMemory(Machine& machine) {
   if (!slot) {
     const Config& c = machine.config();
     slot = std::make_unique<PhysicalMemory>(c.profile.dram, c.pageOrder, c.shuffleSeed);
+    attachUart(machine, *slot);  // the family's UART is on the bus from the start
   }
   return *slot;
 }

@@ -7,6 +7,7 @@
 #include "platform/handheld/machine.h"
 #include "platform/handheld/physical_memory.h"
 #include "platform/handheld/processor.h"
+#include "platform/handheld/serial.h"
 
 namespace handheld {
 
@@ -36,4 +37,5 @@ struct handheld::Machine::State {
   SystemState system;
   ProcessorState processor;  // kernel mode, CPSR, CP15, the jump
   std::unique_ptr<PhysicalMemory> physicalMemory;  // DRAM frames and regions; made at first use
+  SerialState serial;        // COM1: driver, UART and the line they share
 };
