@@ -20,12 +20,12 @@ struct QemuCase {
 
 std::string platformTag(const std::string& platform) {
   if (platform == "Compaq iPAQ H3600") return "Sa1110";
-  if (platform == "PSIONTEKLOGIX NETBOOK PRO") return "Pxa255";
+  if (platform == "Compaq iPAQ H3900") return "Pxa255";
   return "Pxa270";
 }
 
 std::vector<QemuCase> cases() {
-  const std::string platforms[] = {"Compaq iPAQ H3600", "PSIONTEKLOGIX NETBOOK PRO", "Sharp W-ZERO3 (WS003SH)"};
+  const std::string platforms[] = {"Compaq iPAQ H3600", "Compaq iPAQ H3900", "Sharp W-ZERO3 (WS003SH)"};
   std::vector<QemuCase> out;
   for (const std::string& platform : platforms) {
     // Every kernel form with and without an image, on the friendly and the hostile order.
