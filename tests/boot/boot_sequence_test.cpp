@@ -35,6 +35,16 @@ std::vector<std::uint8_t> fileBytes(const std::filesystem::path& path) {
 
 using ScopedEnv = kestrel_testing::ScopedEnvironment;
 
+// The inputs of the compressed cases are made by the real gzip, which a program under Wine
+// cannot start.
+bool gzipToolAvailable() {
+#ifdef _WIN32
+  return false;
+#else
+  return true;
+#endif
+}
+
 constexpr const char16_t* Kernel = u"\\Storage Card\\corvid";
 constexpr const char16_t* Image = u"\\Storage Card\\miniroot.fs";
 
@@ -209,6 +219,7 @@ TEST_F(SequenceTest, StepsInOrderUpToTheJump) {
 
 TEST_F(SequenceTest, CompressedKernelIsLoadedWhole) {
   // The format probe reads the start of the file before the loader measures it.
+  if (!gzipToolAvailable()) GTEST_SKIP() << "the gzip tool makes this input; the host build runs it";
   std::filesystem::path kernel = handheld_.hostPath(Kernel);
   ASSERT_EQ(std::system(("gzip -n -9 '" + kernel.string() + "'").c_str()), 0);
   setText(settings().kernelFile, u"corvid.gz");
@@ -229,6 +240,7 @@ TEST_F(SequenceTest, MemoryRequestCountsLinksAndFourSparePages) {
 
 TEST_F(SequenceTest, CompressedImageCountsInflated) {
   // An image whose gzip file is a fraction of what it inflates to: 488 pages and one byte.
+  if (!gzipToolAvailable()) GTEST_SKIP() << "the gzip tool makes this input; the host build runs it";
   std::vector<std::uint8_t> image(488 * 4096 + 1);
   for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<std::uint8_t>((i * 7) ^ (i >> 9));
   std::filesystem::path plain = handheld_.hostPath(u"\\Storage Card\\miniroot.fs");
