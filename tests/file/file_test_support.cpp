@@ -1,12 +1,9 @@
 #include "tests/file/file_test_support.h"
 
 #include <gtest/gtest.h>
-#include <zlib.h>
 
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <random>
 #include <system_error>
 
@@ -17,16 +14,6 @@
 namespace kestrel::file_test {
 
 namespace fs = std::filesystem;
-
-Bytes readBytes(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-void writeBytes(const fs::path& path, const Bytes& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
 
 Bytes concat(const Bytes& a, const Bytes& b) {
   Bytes all = a;
@@ -106,35 +93,6 @@ Bytes compressWith(const std::string& pipeline, const Bytes& content, const Scra
   }
   EXPECT_EQ(run(command), 0) << command;
   return readBytes(out);
-}
-
-Bytes zlibGzip(const Bytes& content, const HeaderFields& fields) {
-  z_stream z{};
-  // Window bits 15 + 16: a gzip wrapper written by zlib, header fields from deflateSetHeader.
-  EXPECT_EQ(deflateInit2(&z, 9, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY), Z_OK);
-  gz_header header{};
-  std::string extra = fields.extra, name = fields.name, comment = fields.comment;
-  header.os = 3;
-  header.extra = fields.extra.empty() ? Z_NULL : reinterpret_cast<Bytef*>(extra.data());
-  header.extra_len = static_cast<uInt>(extra.size());
-  header.name = fields.name.empty() ? Z_NULL : reinterpret_cast<Bytef*>(name.data());
-  header.comment = fields.comment.empty() ? Z_NULL : reinterpret_cast<Bytef*>(comment.data());
-  header.hcrc = fields.headerCrc ? 1 : 0;
-  EXPECT_EQ(deflateSetHeader(&z, &header), Z_OK);
-  Bytes out(deflateBound(&z, static_cast<uLong>(content.size())) + 64 + extra.size() + name.size() + comment.size());
-  z.next_in = const_cast<Bytef*>(content.data());
-  z.avail_in = static_cast<uInt>(content.size());
-  z.next_out = out.data();
-  z.avail_out = static_cast<uInt>(out.size());
-  EXPECT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
-  out.resize(z.total_out);
-  deflateEnd(&z);
-  return out;
-}
-
-void CaptureConsole::vprint(const char16_t* format, const ce::FormatArg* args, std::size_t count) {
-  formatIntoBuffer(format, args, count);
-  text += buffer_;
 }
 
 std::int32_t MemorySource::read(void* buffer, std::uint32_t length, std::uint32_t offset) {

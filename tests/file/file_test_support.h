@@ -1,5 +1,6 @@
-// Helpers of the file tests: inputs made by the real tools in a scratch folder, a console that
-// keeps what is printed, and an in-memory source that can hand out its bytes in small pieces.
+// Helpers of the file tests: inputs made by the real tools in a scratch folder and an in-memory
+// source that can hand out its bytes in small pieces; the console that keeps what is printed,
+// the host file access and zlib's gzip writer come from tests/support.
 #pragma once
 #include <cstdint>
 #include <filesystem>
@@ -7,15 +8,19 @@
 #include <string>
 #include <vector>
 
-#include "console/console.h"
 #include "file/file_manager.h"
+#include "tests/support/capture_console.h"
+#include "tests/support/gzip_writer.h"
+#include "tests/support/host_files.h"
 
 namespace kestrel::file_test {
 
-using Bytes = std::vector<std::uint8_t>;
+using kestrel_testing::Bytes;
+using kestrel_testing::CaptureConsole;
+using kestrel_testing::readBytes;
+using kestrel_testing::writeBytes;
+using kestrel_testing::zlibGzip;
 
-Bytes readBytes(const std::filesystem::path& path);
-void writeBytes(const std::filesystem::path& path, const Bytes& bytes);
 Bytes concat(const Bytes& a, const Bytes& b);
 Bytes text(const std::string& s);
 
@@ -42,19 +47,6 @@ Bytes kernelLike(std::size_t size, std::uint32_t seed = 1);
 // Compresses `content` with a shell pipeline reading the file IN and writing OUT, e.g.
 // "gzip -n -c IN > OUT"; fails the test when the tool fails.
 Bytes compressWith(const std::string& pipeline, const Bytes& content, const ScratchDir& dir);
-
-// A gzip member written by zlib itself, with the optional header fields zlib knows how to set.
-struct HeaderFields {
-  std::string extra, name, comment;
-  bool headerCrc = false;
-};
-Bytes zlibGzip(const Bytes& content, const HeaderFields& fields);
-
-class CaptureConsole : public Console {
- public:
-  void vprint(const char16_t* format, const ce::FormatArg* args, std::size_t count) override;
-  std::u16string text;
-};
 
 // A source over bytes in memory. Reads hand out at most `piece` bytes each (0: all asked for),
 // which puts buffer refills anywhere in the stream.

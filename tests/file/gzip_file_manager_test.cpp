@@ -201,7 +201,7 @@ TEST_F(GzipTest, DamageEndsReadingWithMinusOneAndRealSizeSaysSo) {
   const Bytes content = file_test::kernelLike(8 * 4096, 6);
   const Bytes good = file_test::compressWith("gzip -n -c IN > OUT", content, dir_);
   const std::size_t n = good.size();
-  const file_test::HeaderFields fields{"ex\x01z", "corvid", "note", true};
+  const kestrel_testing::GzipHeaderFields fields{"ex\x01z", "corvid", "note", true};
   const Bytes full = file_test::zlibGzip(content, fields);
   const std::size_t fullHeader = 10 + 2 + fields.extra.size() + fields.name.size() + 1 + fields.comment.size() + 1 + 2;
 

@@ -11,13 +11,12 @@
 #include "memory/lock_pages_memory_manager.h"
 #include "platform/handheld/physical_memory.h"
 #include "tests/load/load_test_support.h"
-#include "tests/support/handheld_fixture.h"
+#include "tests/support/gzip_writer.h"
 
 namespace kestrel {
 namespace {
 
 using load_test::Bytes;
-using load_test::CaptureConsole;
 using load_test::Link;
 using load_test::MemoryFile;
 using load_test::walkChain;
@@ -42,18 +41,9 @@ Bytes pattern(std::size_t n, std::uint32_t seed) {
   return b;
 }
 
-class ChainTest : public ::testing::Test {
+class ChainTest : public load_test::LoadTest {
  protected:
-  explicit ChainTest(const std::string& order = "shuffle:5") : handheld_(options(order)) {
-    manager_ = std::make_unique<LockPagesMemoryManager>(handheld::lockPages, handheld::unlockPages, &consolePointer_,
-                                                        4096, 0);
-    memoryPointer_ = manager_.get();
-  }
-  static kestrel_testing::HandheldOptions options(const std::string& order) {
-    kestrel_testing::HandheldOptions o;
-    o.extraIni = "page_order = " + order + "\n";
-    return o;
-  }
+  ChainTest() : LoadTest("shuffle:5") { newMemoryManager(); }
   void reserve(std::uint32_t bytes) {
     ASSERT_TRUE(manager_->reservePages(bytes));
     console_.take();
@@ -71,11 +61,6 @@ class ChainTest : public ::testing::Test {
     return b;
   }
 
-  kestrel_testing::TempHandheld handheld_;
-  CaptureConsole console_;
-  Console* consolePointer_ = &console_;
-  std::unique_ptr<LockPagesMemoryManager> manager_;
-  MemoryManager* memoryPointer_ = nullptr;
   FileManager* file_ = nullptr;
 };
 
@@ -113,9 +98,7 @@ TEST_F(ChainTest, RegionsBecomeLinksInRecordingOrder) {
   const Bytes content = pattern(0x4000, 1);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    manager_ = std::make_unique<LockPagesMemoryManager>(handheld::lockPages, handheld::unlockPages, &consolePointer_,
-                                                        4096, 0);
-    memoryPointer_ = manager_.get();
+    newMemoryManager();
     reserve(64 * 4096);
     MemoryFile file(&consolePointer_, content);
     auto l = loader(&file);
@@ -202,7 +185,7 @@ TEST_F(ChainTest, ImageGoesToTheNext4096BoundaryWithItsDecompressedSize) {
 
   // The image, gzip-compressed: what is loaded is what read delivers, not the stored size.
   auto gzip = std::make_unique<GzipFileManager>(
-      &consolePointer_, std::make_unique<MemoryFile>(&consolePointer_, load_test::gzipped(image)));
+      &consolePointer_, std::make_unique<MemoryFile>(&consolePointer_, kestrel_testing::zlibGzip(image)));
   ASSERT_TRUE(gzip->open(u"miniroot.fs"));
   ASSERT_LT(gzip->size(), image.size());
   file_ = gzip.get();
@@ -235,9 +218,7 @@ TEST_F(ChainTest, ShortOrFailedReadsFailTheLoad) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    manager_ = std::make_unique<LockPagesMemoryManager>(handheld::lockPages, handheld::unlockPages, &consolePointer_,
-                                                        4096, 0);
-    memoryPointer_ = manager_.get();
+    newMemoryManager();
     reserve(16 * 4096);
     MemoryFile file(&consolePointer_, pattern(4 * Payload, 6));
     file.shortFrom = Payload + 10;  // the second piece comes short

@@ -19,13 +19,12 @@
 #include "platform/message_box.h"
 #include "tests/kernel/probe_paths.h"
 #include "tests/load/load_test_support.h"
-#include "tests/support/handheld_fixture.h"
+#include "tests/support/gzip_writer.h"
 
 namespace kestrel {
 namespace {
 
 using load_test::Bytes;
-using load_test::CaptureConsole;
 using load_test::Link;
 using load_test::MemoryFile;
 
@@ -115,9 +114,9 @@ const Bytes& probe(const char* path) {
 }
 const Bytes& saProbe() { return probe(testing::probeKernelSa11x0); }
 
-class ElfLoaderTest : public ::testing::Test {
+class ElfLoaderTest : public load_test::LoadTest {
  protected:
-  ElfLoaderTest() : handheld_(options()) {
+  ElfLoaderTest() : LoadTest("hostile") {
     ce::setMessageBoxHook([this](ce::HWND, const ce::WCHAR* text, const ce::WCHAR* caption, ce::UINT type) {
       boxes_.push_back(std::u16string(caption) + u"|" + text + u"|" + hex(type));
       return ce::IdOk;
@@ -128,19 +127,12 @@ class ElfLoaderTest : public ::testing::Test {
     ce::setMessageBoxHook(nullptr);
     releaseSettings();
   }
-  static kestrel_testing::HandheldOptions options() {
-    kestrel_testing::HandheldOptions o;
-    o.extraIni = "page_order = hostile\n";
-    return o;
-  }
 
   // An ELF loader on `file`, with the constructor's line already taken.
   std::unique_ptr<ElfLoader> loader(std::unique_ptr<FileManager> file) {
     file_ = std::move(file);
     filePointer_ = file_.get();
-    manager_ = std::make_unique<LockPagesMemoryManager>(handheld::lockPages, handheld::unlockPages, &consolePointer_,
-                                                        4096, 0);
-    memoryPointer_ = manager_.get();
+    newMemoryManager();
     auto l = std::make_unique<ElfLoader>(&consolePointer_, &memoryPointer_);
     EXPECT_EQ(console_.take(), u"MemoryManager: LockPages\nLoader: ELF\n");
     return l;
@@ -159,11 +151,6 @@ class ElfLoaderTest : public ::testing::Test {
     return ok;
   }
 
-  kestrel_testing::TempHandheld handheld_;
-  CaptureConsole console_;
-  Console* consolePointer_ = &console_;
-  std::unique_ptr<LockPagesMemoryManager> manager_;
-  MemoryManager* memoryPointer_ = nullptr;
   std::unique_ptr<FileManager> file_;
   FileManager* filePointer_ = nullptr;
   std::vector<std::u16string> boxes_;
@@ -236,7 +223,7 @@ TEST_F(ElfLoaderTest, ProbeKernelsLoadByteForBytePlainAndCompressed) {
     std::unique_ptr<FileManager> file = std::make_unique<MemoryFile>(&consolePointer_, elf.bytes);
     if (c.gzip) {
       file = std::make_unique<GzipFileManager>(
-          &consolePointer_, std::make_unique<MemoryFile>(&consolePointer_, load_test::gzipped(elf.bytes)));
+          &consolePointer_, std::make_unique<MemoryFile>(&consolePointer_, kestrel_testing::zlibGzip(elf.bytes)));
       ASSERT_TRUE(file->open(u"corvid.gz"));
     }
     auto l = loader(std::move(file));

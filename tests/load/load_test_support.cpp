@@ -3,46 +3,28 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <fstream>
-#include <iterator>
-
-#include <zlib.h>
 
 #include "platform/bytes.h"
 #include "platform/handheld/physical_memory.h"
 
 namespace kestrel::load_test {
 
-Bytes readBytes(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+namespace {
+
+kestrel_testing::HandheldOptions withPageOrder(const std::string& order) {
+  kestrel_testing::HandheldOptions o;
+  o.extraIni = "page_order = " + order + "\n";
+  return o;
 }
 
-Bytes gzipped(const Bytes& content) {
-  // A gzip member (deflate with the gzip wrapper), written by zlib; the test runs alike in
-  // both builds, the Windows one included.
-  z_stream z{};
-  EXPECT_EQ(deflateInit2(&z, 9, Z_DEFLATED, 15 + 16, 9, Z_DEFAULT_STRATEGY), Z_OK);
-  Bytes out(deflateBound(&z, static_cast<uLong>(content.size())) + 32);
-  z.next_in = const_cast<Bytef*>(content.data());
-  z.avail_in = static_cast<uInt>(content.size());
-  z.next_out = out.data();
-  z.avail_out = static_cast<uInt>(out.size());
-  EXPECT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
-  out.resize(z.total_out);
-  deflateEnd(&z);
-  return out;
-}
+}  // namespace
 
-void CaptureConsole::vprint(const char16_t* format, const ce::FormatArg* args, std::size_t count) {
-  formatIntoBuffer(format, args, count);
-  text += buffer_;
-}
+LoadTest::LoadTest(const std::string& pageOrder) : handheld_(withPageOrder(pageOrder)) {}
 
-std::u16string CaptureConsole::take() {
-  std::u16string t;
-  t.swap(text);
-  return t;
+void LoadTest::newMemoryManager() {
+  manager_ = std::make_unique<LockPagesMemoryManager>(handheld::lockPages, handheld::unlockPages, &consolePointer_,
+                                                      4096, 0);
+  memoryPointer_ = manager_.get();
 }
 
 std::int32_t MemoryFile::read(void* buffer, std::uint32_t length, std::uint32_t offset) {

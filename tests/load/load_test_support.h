@@ -1,28 +1,40 @@
-// Helpers of the loader tests: a console that keeps what is printed, a file in memory whose
-// reads can be cut short, the chain walked through the handheld's physical memory, and the
-// memory a second stage would leave behind after following it.
+// Helpers of the loader tests: the fixture they share (a handheld, a console that keeps what
+// is printed, a LockPages memory manager), a file in memory whose reads can be cut short, the
+// chain walked through the handheld's physical memory, and the memory a second stage would
+// leave behind after following it.
 #pragma once
+#include <gtest/gtest.h>
+
 #include <cstdint>
-#include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "console/console.h"
 #include "file/file_manager.h"
+#include "memory/lock_pages_memory_manager.h"
+#include "tests/support/capture_console.h"
+#include "tests/support/handheld_fixture.h"
+#include "tests/support/host_files.h"
 
 namespace kestrel::load_test {
 
-using Bytes = std::vector<std::uint8_t>;
+using kestrel_testing::Bytes;
+using kestrel_testing::CaptureConsole;
+using kestrel_testing::readBytes;
 
-Bytes readBytes(const std::filesystem::path& path);
-// `content` as a gzip file.
-Bytes gzipped(const Bytes& content);
+// A handheld whose regions get frames in `pageOrder`, and the console and memory manager a
+// loader reaches through the slots.
+class LoadTest : public ::testing::Test {
+ protected:
+  explicit LoadTest(const std::string& pageOrder);
+  // A fresh memory manager in the slot; the old one goes once the new one exists.
+  void newMemoryManager();
 
-class CaptureConsole : public Console {
- public:
-  void vprint(const char16_t* format, const ce::FormatArg* args, std::size_t count) override;
-  std::u16string take();
-  std::u16string text;
+  kestrel_testing::TempHandheld handheld_;
+  CaptureConsole console_;
+  Console* consolePointer_ = &console_;
+  std::unique_ptr<LockPagesMemoryManager> manager_;
+  MemoryManager* memoryPointer_ = nullptr;
 };
 
 // A file in memory with a damaged stretch [shortFrom, shortUntil): a read that touches it
