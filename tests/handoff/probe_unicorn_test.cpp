@@ -5,71 +5,25 @@
 // place must make that check fail (and those that depend on it).
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "arch/pxa2x0_architecture.h"
-#include "arch/sa11x0_architecture.h"
 #include "file/fat_file_manager.h"
 #include "handoff/image.h"
 #include "handoff/unicorn_runner.h"
 #include "load/elf_loader.h"
-#include "memory/lock_pages_memory_manager.h"
-#include "platform/bytes.h"
-#include "platform/handheld/physical_memory.h"
-#include "platform/handheld/processor.h"
+#include "tests/handoff/probe_boot.h"
 #include "tests/kernel/probe_image.h"
-#include "tests/kernel/probe_paths.h"
 #include "tests/support/handheld_fixture.h"
 
 namespace kestrel {
 namespace {
 
 using handoff::HandoffImage;
-
-class QuietConsole : public Console {
- public:
-  void vprint(const char16_t* format, const ce::FormatArg* args, std::size_t count) override {
-    text.append(buffer(), formatIntoBuffer(format, args, count));
-  }
-  std::u16string text;
-};
-
-std::string readAll(const std::filesystem::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-// The BootArgs page as buildBootArgs lays it out, with the given arguments.
-std::uint32_t fillBootArgs(MemoryManager& mm, std::uint32_t entry, const handheld::Profile& profile,
-                           const std::vector<std::string>& argv) {
-  std::uintptr_t v = 0;
-  std::uint32_t p = 0;
-  if (!mm.getTopPage(v, p)) return 0;
-  auto* page = reinterpret_cast<std::uint8_t*>(v);
-  ce::putLe32(page + 0, entry);
-  ce::putLe32(page + 4, static_cast<std::uint32_t>(argv.size()));
-  ce::putLe32(page + 8, p + 52);
-  ce::putLe32(page + 12, p + 16);
-  std::memset(page + 16, 0, 36);
-  ce::putLe16(page + 16, 36);
-  ce::putLe32(page + 20, 0x13536135);
-  ce::putLe16(page + 36, 2);  // serial console
-  ce::putLe32(page + 40, profile.cpu);
-  ce::putLe32(page + 44, profile.machine);
-  std::uint32_t at = 116;
-  for (std::size_t i = 0; i < argv.size(); ++i) {
-    ce::putLe32(page + 52 + 4 * i, p + at);
-    std::memcpy(page + at, argv[i].c_str(), argv[i].size() + 1);
-    at += static_cast<std::uint32_t>(argv[i].size() + 1);
-  }
-  return p;
-}
+using handoff::testing::ProbeBoot;
 
 constexpr std::uint32_t ImageSize = 0x10000;
 
@@ -80,26 +34,17 @@ HandoffImage boot(const std::string& platform, bool withImage) {
   options.extraIni = "page_order = shuffle:7\ncom1 = none\n";
   kestrel_testing::TempHandheld hh(options);
   const handheld::Profile& profile = hh.machine().config().profile;
-  bool pxa = profile.family == handheld::Family::PXA2x0;
-  hh.writeFile(u"\\Storage Card\\corvid", readAll(pxa ? testing::probeKernelPxa2x0 : testing::probeKernelSa11x0));
+  hh.writeFile(u"\\Storage Card\\corvid", handoff::testing::probeKernel(profile.family));
   hh.writeFile(u"\\Storage Card\\miniroot.fs", testing::makeProbeImage(ImageSize, 0x5EED));
 
-  QuietConsole console;
-  Console* consolePtr = &console;
-  auto mm = std::make_unique<LockPagesMemoryManager>(handheld::lockPages, handheld::unlockPages, &consolePtr, 4096, 0);
-  MemoryManager* mmPtr = mm.get();
-  std::unique_ptr<Architecture> arch;
-  if (pxa)
-    arch = std::make_unique<PXA2x0Architecture>(&consolePtr, &mmPtr);
-  else
-    arch = std::make_unique<SA11x0Architecture>(&consolePtr, &mmPtr);
+  ProbeBoot parts(profile);
   HandoffImage image;
-  if (!arch->init()) return image;
+  if (!parts.arch->init()) return image;
 
-  auto files = std::make_unique<FatFileManager>(&consolePtr);
+  auto files = std::make_unique<FatFileManager>(&parts.consolePtr);
   FileManager* filesPtr = files.get();
   if (!files->setRoot(u"\\Storage Card\\") || !files->open(u"corvid")) return image;
-  ElfLoader loader(&consolePtr, &mmPtr);
+  ElfLoader loader(&parts.consolePtr, &parts.mmPtr);
   if (!loader.setFile(&filesPtr)) return image;
   std::uint32_t need = loader.memorySize() + (withImage ? ImageSize + 2 * 4096 : 0);
   // No chain page where the second stage writes: the kernel's ranges and the image's behind them.
@@ -108,23 +53,19 @@ HandoffImage boot(const std::string& platform, bool withImage) {
     std::uint32_t end = ranges.back().start + ranges.back().length;
     ranges.push_back({(end + 4095) & ~4095u, ImageSize});
   }
-  for (AddressRange& r : ranges)
-    if (pxa) r.start = 0xA0000000u | (r.start & 0x00FFFFFFu);
-  mm->setAside(ranges);
-  if (!mm->reservePages(need + 4 * 4096) || !arch->setupLoader() || !loader.load()) return image;
+  parts.setAside(ranges);
+  if (!parts.mm->reservePages(need + 4 * 4096) || !parts.arch->setupLoader() || !loader.load()) return image;
   files->close();
   if (withImage && (!files->open(u"miniroot.fs") || !loader.loadImage())) return image;
   loader.finishChain();
   files->close();
   std::vector<std::string> argv{"corvid", "h"};
   if (withImage) argv.push_back("m=miniroot.fs");
-  std::uint32_t args = fillBootArgs(*mm, loader.entryAddress(), profile, argv);
+  std::uint32_t args =
+      handoff::testing::fillBootArgs(*parts.mm, loader.entryAddress(), profile, SerialConsoleKind, argv);
 
-  std::filesystem::path file = hh.dir() / "handoff.img";
-  handheld::processor().jump.saveTo = file;
-  arch->jump(args, loader.firstLinkAddress());
   std::string error;
-  if (!handoff::readImage(file, image, error)) image = HandoffImage();
+  if (!parts.jump(args, loader.firstLinkAddress(), hh.dir() / "handoff.img", image, error)) image = HandoffImage();
   return image;
 }
 
