@@ -1,6 +1,7 @@
 // What the boot tests share: a fresh handheld, a front end that records what the boot shows
-// (console text, progress, message boxes) and answers the boxes, and the process-wide
-// objects (settings, boot object, console) released again at the end.
+// (console text, progress, message boxes) and answers the boxes, the probe kernel on the card
+// with settings that boot it, and the process-wide objects (settings, boot object, console,
+// the COM1 handle) released again at the end.
 #pragma once
 #include <gtest/gtest.h>
 
@@ -13,8 +14,11 @@
 #include "boot/front_end.h"
 #include "boot/settings.h"
 #include "console/console.h"
+#include "console/serial_console.h"
 #include "platform/message_box.h"
+#include "tests/kernel/probe_paths.h"
 #include "tests/support/handheld_fixture.h"
+#include "tests/support/host_files.h"
 
 namespace kestrel::testing {
 
@@ -81,6 +85,9 @@ class BootTest : public ::testing::Test {
     releaseBootObject();
     releaseConsole();
     releaseSettings();
+    // The port handle is process-wide and belongs to this test's machine: the next test's
+    // handheld starts without one, as a fresh run of the program does.
+    forgetComPort();
   }
 
   // (Re)creates the settings from the card and registers the front end with them.
@@ -88,6 +95,20 @@ class BootTest : public ::testing::Test {
     Settings& s = settings();
     s.mainWindow = &front_;
     s.consoleTab = &front_;
+  }
+
+  // The probe kernel as \Storage Card\corvid, and settings that boot it on the iPAQ H3600
+  // without a question: the card's folder and the file as typed in, no pause, no warning.
+  void prepareProbeBoot() {
+    handheld_.writeFile(u"\\Storage Card\\corvid", kestrel_testing::readBytes(probeKernelSa11x0));
+    Settings& s = settings();
+    setText(s.kernelDirectory, u"\\Storage Card\\");
+    s.kernelDirectorySet = 1;
+    setText(s.kernelFile, u"corvid");
+    s.kernelFileSet = 1;
+    s.platform = {0x0C108000, 0x01C40201};
+    s.pauseBeforeBoot = 0;
+    s.safetyMessage = 0;
   }
 
   kestrel_testing::TempHandheld handheld_;

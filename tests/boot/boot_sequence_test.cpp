@@ -28,11 +28,6 @@
 namespace kestrel::testing {
 namespace {
 
-std::vector<std::uint8_t> fileBytes(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {});
-}
-
 using ScopedEnv = kestrel_testing::ScopedEnvironment;
 
 // The inputs of the compressed cases are made by the real gzip, which a program under Wine
@@ -51,22 +46,10 @@ constexpr const char16_t* Image = u"\\Storage Card\\miniroot.fs";
 class SequenceTest : public BootTest {
  protected:
 
+  // An iPAQ H3600 booting \Storage Card\corvid (Kernel) without questions.
   void SetUp() override {
     BootTest::SetUp();
-    handheld_.writeFile(Kernel, fileBytes(probeKernelSa11x0));
-    configure();
-  }
-
-  // An iPAQ H3600 booting \Storage Card\corvid without questions.
-  void configure() {
-    Settings& s = settings();
-    setText(s.kernelDirectory, u"\\Storage Card\\");
-    s.kernelDirectorySet = 1;
-    setText(s.kernelFile, u"corvid");
-    s.kernelFileSet = 1;
-    s.platform = {0x0C108000, 0x01C40201};
-    s.pauseBeforeBoot = 0;
-    s.safetyMessage = 0;
+    prepareProbeBoot();
   }
 
   void boot() {
@@ -160,7 +143,7 @@ const FailureRow failureRows[] = {
      u"Can't attach loader.\n", "5", u"unknown file format.\n"},
     {"BadElf",
      [](auto&, auto& h, auto&) {
-       std::vector<std::uint8_t> elf = fileBytes(probeKernelSa11x0);
+       std::vector<std::uint8_t> elf = kestrel_testing::readBytes(probeKernelSa11x0);
        elf[18] = 3;  // e_machine: 386
        h.writeFile(Kernel, elf);
      },

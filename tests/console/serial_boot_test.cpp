@@ -3,7 +3,6 @@
 // the release at exit.
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -16,7 +15,6 @@
 #include "platform/handheld/serial.h"
 #include "platform/virtual_memory.h"
 #include "tests/boot/boot_fixture.h"
-#include "tests/kernel/probe_paths.h"
 
 namespace kestrel::testing {
 namespace {
@@ -37,22 +35,9 @@ class SerialBootTest : public BootTest {
   explicit SerialBootTest(std::string ini = "com1 = file:serial.log") : BootTest(withIni(std::move(ini))) {}
 
   void SetUp() override {
-    forgetComPort();
+    forgetComPort();  // whatever a test before this one left: the banner is once per run
     BootTest::SetUp();
-    std::ifstream probe(probeKernelSa11x0, std::ios::binary);
-    handheld_.writeFile(u"\\Storage Card\\corvid", std::string(std::istreambuf_iterator<char>(probe), {}));
-    Settings& s = settings();
-    setText(s.kernelDirectory, u"\\Storage Card\\");
-    s.kernelDirectorySet = 1;
-    setText(s.kernelFile, u"corvid");
-    s.kernelFileSet = 1;
-    s.platform = {0x0C108000, 0x01C40201};
-    s.pauseBeforeBoot = 0;
-    s.safetyMessage = 0;
-  }
-  void TearDown() override {
-    BootTest::TearDown();
-    forgetComPort();
+    prepareProbeBoot();
   }
 
   // One attempt; true when it got as far as the jump.
