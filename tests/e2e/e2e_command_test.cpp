@@ -62,6 +62,8 @@ TEST(BootCommand, HostileHandheldIsVerifiedWithoutOverlap) {
     CommandResult broken = kestrel({"handoff", "verify", image});
     EXPECT_EQ(broken.output.find("overlap: none"), std::string::npos) << broken.output;
     EXPECT_NE(broken.output.find("overlap: link 0 writes"), std::string::npos) << broken.output;
+    EXPECT_NE(broken.output.find("walk: FAILED link "), std::string::npos) << broken.output;
+    EXPECT_NE(broken.status, 0);
   }
 }
 
