@@ -107,9 +107,15 @@ TEST_P(FailureTest, OneBoxProgressResetNothingLeftOpen) {
   EXPECT_EQ(std::u16string(lastBootFailure()), row.text);
   EXPECT_EQ(front_.progress, 0);
   EXPECT_EQ(lastStep(), row.step);
-  if (row.diagnostic) EXPECT_TRUE(printed(row.diagnostic)) << narrow(front_.console);
-  if (handheld_.exists(Kernel)) EXPECT_TRUE(openableAlone(Kernel));
-  if (handheld_.exists(Image)) EXPECT_TRUE(openableAlone(Image));
+  if (row.diagnostic) {
+    EXPECT_TRUE(printed(row.diagnostic)) << narrow(front_.console);
+  }
+  if (handheld_.exists(Kernel)) {
+    EXPECT_TRUE(openableAlone(Kernel));
+  }
+  if (handheld_.exists(Image)) {
+    EXPECT_TRUE(openableAlone(Image));
+  }
   handheld_.faults() = {};
 }
 

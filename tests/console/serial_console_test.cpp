@@ -202,7 +202,9 @@ TEST_F(SerialConsoleTest, LaterInitGivesTheEarlierWindowBackAndReleaseTheLastOne
   ASSERT_TRUE(serial->init());  // the next boot attempt
   void* second = serial->registerWindow();
   // The earlier window is gone (the new one may have been placed where it was).
-  if (second != first) EXPECT_TRUE(released(first));
+  if (second != first) {
+    EXPECT_TRUE(released(first));
+  }
   EXPECT_EQ(tab_, u"BaudRate 19200, ByteSize 0x8, Parity 0, StopBits 0\n"
                   u"BaudRate 19200, ByteSize 0x8, Parity 0, StopBits 0\n");
   serial->print(u"ok");

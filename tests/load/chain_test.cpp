@@ -122,12 +122,16 @@ TEST_F(ChainTest, RegionsBecomeLinksInRecordingOrder) {
       if (want.zero) {
         ++zeros;
         // The link after a clear comes from the first page's pool.
-        if (i + 1 < chain.size()) EXPECT_EQ(got.next & ~0xFFFu, l->firstLinkAddress());
+        if (i + 1 < chain.size()) {
+          EXPECT_EQ(got.next & ~0xFFFu, l->firstLinkAddress());
+        }
       } else {
         ++loads;
         // A piece starts 16 bytes into its page, and the link before it names that page's link.
         EXPECT_EQ(got.source % 4096, 16u);
-        if (i + 1 < chain.size()) EXPECT_EQ(got.next, got.source - 16);
+        if (i + 1 < chain.size()) {
+          EXPECT_EQ(got.next, got.source - 16);
+        }
         EXPECT_EQ(physical(got.source, got.length),
                   Bytes(content.begin() + want.fileOffset, content.begin() + want.fileOffset + want.length));
       }

@@ -297,7 +297,7 @@ TEST_F(ElfLoaderTest, HeaderAndTableProblemsAreRefusedWithOneLine) {
       {"segment data wrapping", put32(elf.ph(2, 4), 0xFFFFF800), beyond("segment 2: file data", 0xFFFFF800, 0x1000, sizeHex)},
       {"segment wrapping the address space", put32(elf.ph(2, 12), 0xFFFF0000),
        fmt("segment 2: 0xffff0000+0x%x wraps around the address space.\n", elf.segments[2].memsz)},
-      {"file cut inside its section headers", [](Bytes& b) { b.resize(b.size() - 100); },
+      {"file cut inside its section headers", [](Bytes& b) { b.erase(b.end() - 100, b.end()); },
        beyond("section header table", elf.shoff, elf.shnum * 40, fileSize - 100)},
       {"file cut inside a segment",
        [](Bytes& b) {

@@ -8,13 +8,13 @@
 #include "memory/lock_pages_memory_manager.h"
 #include "platform/handheld/physical_memory.h"
 #include "platform/virtual_memory.h"
-#include "tests/memory/memory_test_support.h"
+#include "tests/support/capture_console.h"
 #include "tests/support/handheld_fixture.h"
 
 namespace kestrel {
 namespace {
 
-using memory_test::CaptureConsole;
+using kestrel_testing::CaptureConsole;
 using kestrel_testing::HandheldOptions;
 using kestrel_testing::TempHandheld;
 

@@ -10,11 +10,13 @@
 
 #include "memory/lock_pages_memory_manager.h"
 #include "platform/handheld/physical_memory.h"
-#include "tests/memory/memory_test_support.h"
+#include "tests/support/capture_console.h"
 #include "tests/support/handheld_fixture.h"
 
 namespace kestrel::memory_test {
 namespace {
+
+using kestrel_testing::CaptureConsole;
 
 constexpr std::uint32_t KernelBase = 0xC0200000;  // 2 MiB into the first bank
 
