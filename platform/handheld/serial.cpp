@@ -117,7 +117,14 @@ class SerialLine {
 
   void toSink(std::string_view bytes) {
     if (sinkSpec_ == "stdout") {
-      std::fwrite(bytes.data(), 1, bytes.size(), stdout);
+      // Stands in for a terminal on the line, which shows nothing for a NUL (the banner ends
+      // in one); left in, it would make the command's output a binary file to grep and less.
+      for (std::size_t at = 0; at < bytes.size();) {
+        std::size_t end = bytes.find('\0', at);
+        if (end == std::string_view::npos) end = bytes.size();
+        std::fwrite(bytes.data() + at, 1, end - at, stdout);
+        at = end + 1;
+      }
       std::fflush(stdout);
       return;
     }

@@ -32,6 +32,9 @@ TEST(BootCommand, StopsAtTheJumpAndSavesTheHandoff) {
   std::size_t start = run.output.find("BOOT START\n");
   ASSERT_NE(start, std::string::npos) << run.output;
   EXPECT_NE(run.output.find("[progress] 0\n", start), std::string::npos) << run.output;
+  // The banner's closing NUL is not shown, as on a terminal: the output stays text.
+  EXPECT_NE(run.output.find("--------KESTREL--------\r\n[progress] 0\n"), std::string::npos) << run.output;
+  EXPECT_EQ(run.output.find('\0'), std::string::npos);
   EXPECT_NE(run.output.find("[progress] 10\n"), std::string::npos);
   EXPECT_NE(run.output.find("kestrel: stopped at the jump.\n"), std::string::npos) << run.output;
   EXPECT_TRUE(std::filesystem::exists(image));
