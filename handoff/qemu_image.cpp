@@ -1,4 +1,5 @@
 #include "handoff/qemu_image.h"
+#include "handoff/walk.h"
 
 #include <unistd.h>
 
@@ -46,6 +47,7 @@ ChainCheck checkChain(const HandoffImage& image) {
   // A chain longer than every link the frames could hold has a loop.
   const std::uint64_t limit = std::uint64_t{image.memory.frameCount()} * (Page / 16) + 1;
   std::uint32_t at = image.r[1];
+  std::uint64_t written = 0;
   while (at != End) {
     std::uint8_t raw[16];
     if (at % 16 != 0 || !image.memory.read(at, raw, 16)) {
@@ -60,6 +62,12 @@ ChainCheck checkChain(const HandoffImage& image) {
     // The word loops move whole words; the first word of a link is always written.
     std::uint32_t words = l.length < 4 ? 4 : (l.length + 3) & ~3u;
     if (l.length > 0xFFFFFFF0u) words = l.length;
+    written += words;
+    if (written > MaxChainBytes) {
+      check.errors.push_back("link " + std::to_string(links.size()) + " at " + hex(at) + ": the chain writes more than " +
+                             std::to_string(MaxChainBytes >> 20) + " MiB");
+      break;
+    }
     if (l.source != End && !inImage(image, l.source, words))
       check.errors.push_back("link " + std::to_string(links.size()) + " at " + hex(at) + ": source " + hex(l.source) +
                              "+" + hex(l.length) + " is outside the image's pages");

@@ -30,6 +30,7 @@ bool walkChain(const HandoffImage& image, WalkResult& result, std::string& error
 
   std::uint32_t link = image.r[1];
   std::uint32_t end = 0;  // end of the last link processed; 0 while there is none
+  std::uint64_t stored = 0;
   while (link != End) {
     if (r.links.size() >= options.maxLinks) {
       error = hex("more than %u links; the chain loops", static_cast<std::uint32_t>(options.maxLinks));
@@ -65,6 +66,12 @@ bool walkChain(const HandoffImage& image, WalkResult& result, std::string& error
     }
     if (dst < std::uint64_t{stagePage} + FrameSize && storedEnd > stagePage) {
       error = hex("link 0x%08x: destination 0x%08x + 0x%x covers the second stage", link, dst, l.length);
+      return false;
+    }
+    stored += storedEnd - dst;
+    if (stored > options.maxStoredBytes) {
+      error = hex("link 0x%08x: the chain stores more than %u MiB", link,
+                  static_cast<std::uint32_t>(options.maxStoredBytes >> 20));
       return false;
     }
     end = static_cast<std::uint32_t>(stop);

@@ -35,16 +35,22 @@ struct WalkResult {
   std::uint32_t sp = 0;
 };
 
+// More bytes stored than this (twice the largest DRAM of the supported handhelds) is taken for
+// a chain that makes no sense; it keeps a hostile image from filling the host's memory or
+// keeping the tools busy for hours.
+constexpr std::uint64_t MaxChainBytes = std::uint64_t{256} << 20;
+
 struct WalkOptions {
   // More links than this is taken for a chain that loops.
   std::size_t maxLinks = 1u << 20;
+  std::uint64_t maxStoredBytes = MaxChainBytes;
 };
 
 // Walks the chain of `image` (first link r1, argument block r0, stack r2). Refuses, with one
 // lower-case line in `error`, what the ARM routine could not do sensibly: a link, source or
 // argument block outside the image's memory; a link, source or destination that is not
 // word aligned; a destination range that passes 4 GiB; a destination range over the second
-// stage's own page (r3); more than maxLinks links.
+// stage's own page (r3); more than maxLinks links or maxStoredBytes stored.
 bool walkChain(const HandoffImage& image, WalkResult& result, std::string& error, const WalkOptions& options = {});
 
 }  // namespace kestrel::handoff

@@ -81,17 +81,19 @@ TEST(ChainCheck, PxaDestinationsAreCheckedWhereTheSecondStageWritesThem) {
 TEST(ChainCheck, LinksAndSourcesOutsideTheImageAndLoopsAreErrors) {
   struct Case {
     const char* name;
-    std::uint32_t next, source;
+    std::uint32_t next, source, length;
     const char* error;
   } cases[] = {
-      {"link outside", 0xC0100000, 0xFFFFFFFF, "link 1 at 0xc0100000 is outside the image's pages"},
-      {"source outside", 0xFFFFFFFF, 0xC0100000, "link 0 at 0xc0000000: source 0xc0100000+0x00000010 is outside the image's pages"},
-      {"loop", 0xC0000000, 0xFFFFFFFF, "the chain does not end (a loop through 0xc0000000)"},
+      {"link outside", 0xC0100000, 0xFFFFFFFF, 16, "link 1 at 0xc0100000 is outside the image's pages"},
+      {"source outside", 0xFFFFFFFF, 0xC0100000, 16, "link 0 at 0xc0000000: source 0xc0100000+0x00000010 is outside the image's pages"},
+      {"loop", 0xC0000000, 0xFFFFFFFF, 16, "the chain does not end (a loop through 0xc0000000)"},
+      // More than any machine holds: refused before the page bookkeeping walks 4 GiB.
+      {"too much", 0xFFFFFFFF, 0xFFFFFFFF, 0x10000004, "link 0 at 0xc0000000: the chain writes more than 256 MiB"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     HandoffImage image = machine();
-    link(image, 0xC0000000, c.next, c.source, 0xC0200000, 16);
+    link(image, 0xC0000000, c.next, c.source, 0xC0200000, c.length);
     ChainCheck check = checkChain(image);
     EXPECT_FALSE(check.complete);
     ASSERT_FALSE(check.errors.empty());

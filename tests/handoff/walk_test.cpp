@@ -100,6 +100,8 @@ INSTANTIATE_TEST_SUITE_P(
                 "link 0xc1000000: source 0xc7000000 + 0x8 is not in the image"},
         Refusal{"DestinationPassing4GiB", [] { return chain().zero(0xFFFFFFF0u, 0x20).finish(0xC0200000u); },
                 "link 0xc1000000: destination 0xfffffff0 + 0x20 passes 4 GiB"},
+        Refusal{"MoreStoredThanAnyMachineHolds", [] { return chain().zero(0xD0000000u, 0x10000004u).finish(0xC0200000u); },
+                "link 0xc1000000: the chain stores more than 256 MiB"},
         Refusal{"DestinationOverTheSecondStage",
                 [] { return chain().zero(Scratch + 0xFF000 - 8, 12).finish(0xC0200000u); },
                 "link 0xc1000000: destination 0xc10feff8 + 0xc covers the second stage"},
