@@ -254,12 +254,22 @@ class CommandLineFrontEnd final : public ProgramShell, public BootWindow, public
         handoff::HandoffImage image;
         std::string error;
         if (!handoff::readImage(file, image, error)) leave(fail(ExitFailure, "hand-off image: " + error));
+        // The hand-off first, checked against the reference walk; then the kernel itself, with
+        // the board's console UART and semihosting served (what the probe kernel uses).
         handoff::HandoffCheck check;
-        if (!handoff::checkInUnicorn(image, check, error)) leave(fail(ExitFailure, "second stage: " + error));
+        handoff::UnicornOptions unicorn;
+        unicorn.runKernel = true;
+        if (!handoff::checkInUnicorn(image, check, error, unicorn)) leave(fail(ExitFailure, "second stage: " + error));
         std::fprintf(stdout, "kestrel: second stage entered the kernel at 0x%08x with r0=0x%08x r1=0x%08x r2=0x%08x "
                      "sp=0x%08x, memory as the reference walk says (%u links).\n",
                      check.walk.entry, check.walk.r0, check.walk.r1, check.walk.r2, check.walk.sp,
                      static_cast<unsigned>(check.walk.links.size()));
+        std::fflush(stdout);
+        const handoff::KernelRun& kernel = check.run.kernel;
+        toSerialLine(kernel.output);
+        if (kernel.exited) leave(kernel.status);
+        // A kernel that does not exit through semihosting ends here; the hand-off was right.
+        std::fprintf(stdout, "kestrel: the kernel ran in unicorn until %s.\n", kernel.error.c_str());
         leave(ExitOk);
       };
     } else {
@@ -325,7 +335,8 @@ void addBootCommand(CLI::App& root, CommandContext& context) {
   CLI::Option* yes = command->add_flag("--yes", options->yes, "answer Yes to every question");
   command->add_flag("--no", options->no, "answer No to every question")->excludes(yes);
   command->add_option("--run", options->run,
-                      "after the jump: qemu (boot the machine), unicorn (run the second stage) or none (stop)")
+                      "after the jump: qemu (boot the machine), unicorn (check the second stage against the reference walk, "
+                      "then run the kernel with its console UART and semihosting) or none (stop)")
       ->check(CLI::IsMember({"qemu", "unicorn", "none"}));
   command->add_option("--save-handoff", options->saveHandoff, "write the machine at the jump to FILE");
   command->add_option("--timeout", options->timeout, "seconds the emulated machine may run (default 60)")

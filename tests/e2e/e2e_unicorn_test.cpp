@@ -1,8 +1,11 @@
 // `kestrel boot --run unicorn` over many page orders: the real second-stage bytes run in
 // unicorn on the machine captured at the jump, and must enter the kernel with memory and
-// registers exactly as the reference walk of the chain says.
+// registers exactly as the reference walk of the chain says; then the probe kernel runs on and
+// reports, as it does in QEMU.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -38,7 +41,10 @@ TEST_P(UnicornSeedTest, SecondStageMatchesTheWalk) {
   ASSERT_TRUE(handheld.ready());
   CommandResult run = handheld.boot({"--run", "unicorn"});
   EXPECT_EQ(run.status, 0) << probeReport(run.output);
-  EXPECT_NE(run.output.find("memory as the reference walk says"), std::string::npos) << probeReport(run.output);
+  EXPECT_NE(run.output.find("memory as the reference walk says"), std::string::npos) << run.output;
+  EXPECT_NE(run.output.find("probe: all checks passed\n"), std::string::npos) << probeReport(run.output);
+  EXPECT_NE(run.output.find(setup.image ? "probe: image: ok" : "probe: image: none"), std::string::npos)
+      << probeReport(run.output);
 }
 
 std::string seedName(const ::testing::TestParamInfo<SeedCase>& info) {
@@ -61,7 +67,26 @@ TEST(UnicornHostile, BothFamilies) {
     ASSERT_TRUE(handheld.ready());
     CommandResult run = handheld.boot({"--run", "unicorn"});
     EXPECT_EQ(run.status, 0) << probeReport(run.output);
+    EXPECT_NE(run.output.find("probe: all checks passed\n"), std::string::npos) << probeReport(run.output);
   }
+}
+
+// The kernel's own verdict is the command's: a file-system image damaged on the card reaches
+// the kernel as it is, the probe finds the word and exits 1, and so does the boot.
+TEST(UnicornKernel, AFailedCheckIsTheExitStatus) {
+  Handheld handheld({"Compaq iPAQ H3600", "shuffle:11", Kernel::Plain, true, false});
+  ASSERT_TRUE(handheld.ready());
+  const std::filesystem::path image = handheld.dir() / "Storage Card" / "miniroot.fs";
+  std::fstream file(image, std::ios::in | std::ios::out | std::ios::binary);
+  ASSERT_TRUE(file.good());
+  file.seekp(0x8000);
+  file.put('\x5A');
+  file.close();
+  CommandResult run = handheld.boot({"--run", "unicorn"});
+  EXPECT_EQ(run.status, 1) << probeReport(run.output);
+  EXPECT_NE(run.output.find("memory as the reference walk says"), std::string::npos) << run.output;
+  EXPECT_NE(run.output.find("probe: image: FAIL"), std::string::npos) << probeReport(run.output);
+  EXPECT_NE(run.output.find("probe: FAILED "), std::string::npos) << probeReport(run.output);
 }
 
 }  // namespace
