@@ -32,7 +32,7 @@ void PrintTo(const SeedCase& c, std::ostream* os) { *os << c.platform << ", seed
 
 class UnicornSeedTest : public ::testing::TestWithParam<SeedCase> {};
 
-TEST_P(UnicornSeedTest, SecondStageMatchesTheWalk) {
+TEST_P(UnicornSeedTest, SecondStageMatchesTheWalkAndTheKernelReportsSuccess) {
   const SeedCase& c = GetParam();
   // Kernel form and image vary with the seed, as in the QEMU runs.
   HandheldSetup setup{c.platform, "shuffle:" + std::to_string(c.seed), c.seed % 2 ? Kernel::Gzip : Kernel::Plain,
