@@ -1,7 +1,7 @@
 #include "arch/architecture.h"
 
-#include "boot/framebuffer.h"
-#include "boot/settings.h"
+#include "arch/framebuffer.h"
+#include "common/message_box.h"
 #include "platform/message_box.h"
 
 namespace kestrel {
@@ -18,12 +18,17 @@ Architecture::~Architecture() {
 ce::FARPROC Architecture::coreFunction(const char16_t* name) {
   if (!coredll_) coredll_ = ce::LoadLibraryW(u"coredll.dll");
   if (!coredll_) {
-    ce::HWND owner = settings().ownerWindow();
-    ce::MessageBoxW(owner, u"Can't load coredll.dll.", u"WARNING", ce::MbOk | ce::MbIconExclamation);
-    ce::UpdateWindow(owner);
+    ownedMessageBox(u"Can't load coredll.dll.", u"WARNING", ce::MbOk | ce::MbIconExclamation);
     return nullptr;
   }
   return ce::GetProcAddressW(coredll_, name);
+}
+
+void Architecture::addDestination(std::vector<AddressRange>& out, std::uint64_t start, std::uint64_t length) const {
+  if (length == 0) return;
+  std::uint64_t end = (start + length + 3) & ~std::uint64_t{3};
+  if (end > 0x100000000ull) end = 0x100000000ull;
+  out.push_back({static_cast<std::uint32_t>(start), static_cast<std::uint32_t>(end - start)});
 }
 
 void Architecture::systemInfo() {

@@ -5,8 +5,11 @@
 // in coredll.dll, and the system-information dump.
 #pragma once
 #include <cstdint>
+#include <vector>
 
+#include "common/processor_family.h"
 #include "console/console.h"
+#include "console/serial_console.h"
 #include "memory/memory_manager.h"
 #include "platform/system.h"
 
@@ -39,6 +42,15 @@ class Architecture {
   // first link (both physical). Returns only when the jump did not happen.
   virtual void jump(std::uint32_t argumentBlock, std::uint32_t firstLink) = 0;
 
+  // The processor family this architecture hands over on.
+  virtual ProcessorFamily family() const = 0;
+  // Makes the serial console of the family's UART behind COM1.
+  virtual SerialConsoleMaker serialConsoleMaker() const = 0;
+  // Appends to `out` the physical ranges that the family's 2nd bootloader really writes when
+  // the chain asks for [start, start + length), ends rounded up to words (the copy and clear
+  // loops write whole words). This one: the range itself, cut at the top of the address space.
+  virtual void addDestination(std::vector<AddressRange>& out, std::uint64_t start, std::uint64_t length) const;
+
   // The function `name` exported by coredll.dll, or null. Loads the library on first use;
   // when it cannot be loaded, says so in a "WARNING" box and tries again next time.
   ce::FARPROC coreFunction(const char16_t* name);
@@ -57,5 +69,8 @@ class Architecture {
   MemoryManagerSlot memoryManager_;
   std::uint32_t secondBootloader_ = 0;
 };
+
+// The architecture of `family`, from the platform heap; null when it cannot be allocated.
+Architecture* makeArchitecture(ProcessorFamily family, ConsoleSlot console, MemoryManagerSlot memoryManager);
 
 }  // namespace kestrel

@@ -7,7 +7,6 @@
 
 namespace kestrel {
 
-std::uint32_t dCacheSize = 8192;
 alignas(32) const unsigned char flushArea[FlushAreaSize] = {};
 
 ArmArchitecture::ArmArchitecture(ConsoleSlot console, MemoryManagerSlot memoryManager)
@@ -42,8 +41,8 @@ bool ArmArchitecture::initBanks(const std::uint32_t (&banks)[4], std::uint32_t b
     return false;
   }
   for (std::uint32_t base : banks) mm.addBank(base, bankSize);
-  dCacheSize = cacheBytes;
-  console().print(u"D-cache size = %d\n", dCacheSize);
+  dCacheSize_ = cacheBytes;
+  console().print(u"D-cache size = %d\n", dCacheSize_);
   return true;
 }
 

@@ -10,8 +10,6 @@
 
 namespace kestrel {
 
-// Bytes of data cache that CleanDCache walks: 8192 until a family's init sets its own.
-extern std::uint32_t dCacheSize;
 // Ordinary, cacheable, zero-filled program data that CleanDCache reads through; as large
 // as the largest data cache of the supported processors (the PXA-2x0's 32 KiB, with room).
 constexpr std::size_t FlushAreaSize = 65536;
@@ -26,6 +24,10 @@ class ArmArchitecture : public Architecture {
   // masked.
   void systemInfo() override;
 
+  // Bytes of data cache that CleanDCache walks before the jump: 8192 until init sets the
+  // family's own.
+  std::uint32_t dCacheSize() const { return dCacheSize_; }
+
  protected:
   // Registers the four DRAM banks after the memory manager's init hook and sets the D-cache
   // size; the shared body of the families' init.
@@ -36,6 +38,7 @@ class ArmArchitecture : public Architecture {
   bool takeStackPage(std::uint32_t& stackPointer);
 
   ce::BOOL savedKernelMode_ = ce::False;
+  std::uint32_t dCacheSize_ = 8192;
 };
 
 }  // namespace kestrel

@@ -20,11 +20,29 @@ bool PXA2x0Architecture::setupLoader() {
 void PXA2x0Architecture::jump(std::uint32_t argumentBlock, std::uint32_t firstLink) {
   std::uint32_t stack = 0;
   if (!takeStackPage(stack)) return;
-  ce::CleanDCache(flushArea, dCacheSize);
+  ce::CleanDCache(flushArea, dCacheSize_);
   ce::SetKMode(ce::True);
   ce::FlatJump_pxa2x0(argumentBlock, firstLink, stack, secondBootloader_);
   ce::SetKMode(ce::False);
   console().print(u"Return from FlatJump_pxa2x0.\n");
+}
+
+void PXA2x0Architecture::addDestination(std::vector<AddressRange>& out, std::uint64_t start,
+                                        std::uint64_t length) const {
+  if (length == 0) return;
+  std::uint64_t end = (start + length + 3) & ~std::uint64_t{3};
+  if (end - start >= DestinationWindow) {
+    out.push_back({DestinationBase, static_cast<std::uint32_t>(DestinationWindow)});
+    return;
+  }
+  std::uint64_t low = start & (DestinationWindow - 1);
+  std::uint64_t span = end - start;
+  if (low + span <= DestinationWindow) {
+    out.push_back({static_cast<std::uint32_t>(DestinationBase + low), static_cast<std::uint32_t>(span)});
+  } else {
+    out.push_back({static_cast<std::uint32_t>(DestinationBase + low), static_cast<std::uint32_t>(DestinationWindow - low)});
+    out.push_back({DestinationBase, static_cast<std::uint32_t>(low + span - DestinationWindow)});
+  }
 }
 
 }  // namespace kestrel

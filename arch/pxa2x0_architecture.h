@@ -10,6 +10,14 @@ class PXA2x0Architecture final : public ArmArchitecture {
   PXA2x0Architecture(ConsoleSlot console, MemoryManagerSlot memoryManager);
 
   bool init() override;
+  ProcessorFamily family() const override { return ProcessorFamily::PXA2x0; }
+  SerialConsoleMaker serialConsoleMaker() const override { return makeSerialConsole<PXA2x0SerialConsole>; }
+  // The 2nd bootloader keeps only the low 24 bits of every destination and puts them above
+  // 0xA0000000 (the first SDRAM partition): a range folds into that 16 MiB window, where it can
+  // become two ranges, or the whole window.
+  void addDestination(std::vector<AddressRange>& out, std::uint64_t start, std::uint64_t length) const override;
+  static constexpr std::uint32_t DestinationBase = 0xA0000000u;
+  static constexpr std::uint64_t DestinationWindow = 0x01000000u;
   bool setupLoader() override;
   // As on SA-11x0; should the jump routine come back, the thread leaves kernel mode (for
   // User mode, not for the state it had) and the jump returns.

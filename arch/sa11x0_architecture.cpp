@@ -23,7 +23,7 @@ void SA11x0Architecture::jump(std::uint32_t argumentBlock, std::uint32_t firstLi
   // With the MMU off the caches are bypassed: whatever is still dirty in the data cache
   // (the chain pages were written uncached, but the program's own data was not) must be in
   // memory first.
-  ce::CleanDCache(flushArea, dCacheSize);
+  ce::CleanDCache(flushArea, dCacheSize_);
   ce::SetKMode(ce::True);
   ce::FlatJump_sa11x0(argumentBlock, firstLink, stack, secondBootloader_);
 }

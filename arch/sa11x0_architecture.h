@@ -10,6 +10,8 @@ class SA11x0Architecture final : public ArmArchitecture {
   SA11x0Architecture(ConsoleSlot console, MemoryManagerSlot memoryManager);
 
   bool init() override;
+  ProcessorFamily family() const override { return ProcessorFamily::SA11x0; }
+  SerialConsoleMaker serialConsoleMaker() const override { return makeSerialConsole<SA11x0SerialConsole>; }
   bool setupLoader() override;
   void jump(std::uint32_t argumentBlock, std::uint32_t firstLink) override;
 

@@ -17,6 +17,7 @@
 
 #include "console/console.h"
 #include "file/gzip_file_manager.h"
+#include "file/sources.h"
 #include "platform/bytes.h"
 #include "platform/handheld/machine.h"
 
@@ -126,7 +127,7 @@ class QuietConsole final : public kestrel::Console {
 std::uint64_t bootPattern() {
   QuietConsole console;
   kestrel::Console* slot = &console;
-  kestrel::GzipFileManager file(&slot, kestrel::SourceFat);
+  kestrel::GzipFileManager file(&slot, kestrel::makeSource(&slot, kestrel::SourceType::Fat));
   if (!file.setRoot(u"\\Storage Card\\") || !file.open(u"corvid.gz")) return 0;
   std::vector<std::uint8_t> buffer(PageBytes);
   bool ok = true;

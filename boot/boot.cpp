@@ -1,13 +1,13 @@
 // The boot object and its component factory.
 #include "boot/boot.h"
 
-#include "arch/pxa2x0_architecture.h"
-#include "arch/sa11x0_architecture.h"
+#include "arch/architecture.h"
 #include "boot/boot_sequence.h"
 #include "boot/platform_table.h"
 #include "boot/settings.h"
 #include "console/serial_console.h"
 #include "file/gzip_file_manager.h"
+#include "file/sources.h"
 #include "load/elf_loader.h"
 #include "load/loader.h"
 #include "memory/lock_pages_memory_manager.h"
@@ -17,10 +17,6 @@ namespace kestrel {
 namespace {
 
 ArmBoot* theBoot = nullptr;
-
-bool contains(const char16_t* text, std::u16string_view what) {
-  return std::u16string_view(text).find(what) != std::u16string_view::npos;
-}
 
 template <std::size_t N>
 void copyText(char16_t (&to)[N], std::u16string_view from) {
@@ -43,18 +39,10 @@ Boot::~Boot() {
 bool Boot::readSettings() {
   const Settings& config = settings();
   serialConsoleWanted_ = config.serialConsole != 0;
-  // An URL anywhere selects HTTP; a '/' anywhere else a UFS partition ("/", "2:/"); a
-  // directory of the device's own file system has backslashes only.
   copyText(kernelDirectory_, textOf(config.kernelDirectory));
-  if (contains(kernelDirectory_, u"http://")) {
-    sourceType_ = SourceHttp;
-  } else if (contains(kernelDirectory_, u"/")) {
-    sourceType_ = SourceUfs;
-  } else {
-    sourceType_ = SourceFat;
-  }
+  sourceType_ = sourceTypeFor(kernelDirectory_);
   copyText(kernelFile_, textOf(config.kernelFile));
-  imageWanted_ = config.rootDevice == 2;
+  imageWanted_ = config.rootDevice == static_cast<std::int32_t>(RootDevice::Md);
   if (imageWanted_) copyText(imageFile_, textOf(config.fsImagePath));
   return true;
 }
@@ -64,7 +52,7 @@ bool Boot::setup() { return readSettings(); }
 bool Boot::createFileManager() {
   // From here on every print of the process goes to the console this attempt chose.
   setCurrentConsole(console_);
-  GzipFileManager* files = ce::heapNew<GzipFileManager>(consoleSlot(), sourceType_);
+  GzipFileManager* files = ce::heapNew<GzipFileManager>(consoleSlot(), makeSource(consoleSlot(), sourceType_));
   if (!files) return false;
   fileManager_.reset(files);
   return true;
@@ -90,34 +78,13 @@ ArmBoot::~ArmBoot() {
 }
 
 bool ArmBoot::setup() {
-  const PlatformId& platform = settings().platform;
-  // The first family pattern that accepts the platform decides; the patterns' machine word
-  // is 0, so any machine with that processor fits.
-  static constexpr struct {
-    PlatformId pattern;
-    std::uint32_t code;
-  } families[] = {
-      {{0x0C104000, 0}, ArchitectureSA11x0},  // SA-1100
-      {{0x0C108000, 0}, ArchitectureSA11x0},  // SA-1110
-      {{0x0C204000, 0}, ArchitecturePXA250},
-      {{0x0C208000, 0}, ArchitecturePXA270},
-  };
-  for (const auto& family : families) {
-    if (platformMatch(platform, family.pattern)) {
-      architectureCode_ = family.code;
-      return readSettings();
-    }
-  }
-  return false;
+  family_ = architectureFor(settings().platform);
+  return family_ && readSettings();
 }
 
 bool ArmBoot::createComponents() {
-  Architecture* architecture = nullptr;
-  if (architectureCode_ == ArchitectureSA11x0) {
-    architecture = ce::heapNew<SA11x0Architecture>(consoleSlot(), memoryManagerSlot());
-  } else if (architectureCode_ == ArchitecturePXA250 || architectureCode_ == ArchitecturePXA270) {
-    architecture = ce::heapNew<PXA2x0Architecture>(consoleSlot(), memoryManagerSlot());
-  }
+  if (!family_) return false;
+  Architecture* architecture = makeArchitecture(*family_, consoleSlot(), memoryManagerSlot());
   if (!architecture) return false;
   architecture_.reset(architecture);
 
@@ -133,7 +100,7 @@ bool ArmBoot::createComponents() {
   memoryManager_.reset(memory);
 
   if (serialConsoleWanted_) {
-    Console* serial = serialConsoleFor(memoryManagerSlot(), architectureCode_);
+    Console* serial = serialConsoleFor(memoryManagerSlot(), architecture_->serialConsoleMaker());
     if (serial && serial->init()) {
       console_ = serial;
     } else {

@@ -8,9 +8,12 @@
 // at each use, so a console or manager stored later is the one they all use.
 #pragma once
 #include <cstdint>
+#include <optional>
 
+#include "common/processor_family.h"
 #include "console/console.h"
 #include "file/file_manager.h"
+#include "file/sources.h"
 #include "platform/heap.h"
 
 namespace kestrel {
@@ -18,12 +21,6 @@ namespace kestrel {
 class Architecture;
 class Loader;
 class MemoryManager;
-
-// Processor-family codes: the cpu words of "ARM STRONGARM SA1100", "ARM XSCALE PXA250" and
-// "ARM XSCALE PXA270".
-constexpr std::uint32_t ArchitectureSA11x0 = 0x0C104000;
-constexpr std::uint32_t ArchitecturePXA250 = 0x0C204000;
-constexpr std::uint32_t ArchitecturePXA270 = 0x0C208000;
 
 // An owned component in a slot whose location others keep. Replacing it stores the new one
 // before the old one goes, so the slot never names a destroyed object.
@@ -79,18 +76,26 @@ class Boot {
   FileManager* fileManager() const { return fileManager_.get(); }
   Loader* loader() const { return loader_.get(); }
 
-  std::uint32_t architectureCode() const { return architectureCode_; }
+  // The processor family the platform names; none before the first setup, and after a setup
+  // that found no family.
+  std::optional<ProcessorFamily> family() const { return family_; }
   bool serialConsoleWanted() const { return serialConsoleWanted_; }
-  std::int32_t sourceType() const { return sourceType_; }
+  SourceType sourceType() const { return sourceType_; }
   const char16_t* kernelDirectory() const { return kernelDirectory_; }
   const char16_t* kernelFile() const { return kernelFile_; }
   bool imageWanted() const { return imageWanted_; }
   const char16_t* imageFile() const { return imageFile_; }
 
+  // Whether the boot keeps the chain's pages out of the kernel's destination (the default).
+  // Switched off only to show what goes wrong without it (`kestrel boot --no-set-aside`).
+  bool setAsideEnabled() const { return setAsideEnabled_; }
+  void setSetAsideEnabled(bool enabled) { setAsideEnabled_ = enabled; }
+
  protected:
-  std::uint32_t architectureCode_ = 0;  // 0 before the first setup
+  std::optional<ProcessorFamily> family_;
   bool serialConsoleWanted_ = false;
-  std::int32_t sourceType_ = SourceFat;
+  bool setAsideEnabled_ = true;
+  SourceType sourceType_ = SourceType::Fat;
   char16_t kernelDirectory_[PathUnits] = {};
   char16_t kernelFile_[PathUnits] = {};
   bool imageWanted_ = false;

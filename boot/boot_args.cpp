@@ -5,8 +5,9 @@
 #include <string_view>
 
 #include "arch/architecture.h"
-#include "boot/framebuffer.h"
+#include "arch/framebuffer.h"
 #include "boot/settings.h"
+#include "common/message_box.h"
 #include "load/loader.h"
 #include "platform/bytes.h"
 #include "platform/heap.h"
@@ -20,10 +21,7 @@ namespace {
 
 using namespace boot_args;
 
-void warn(const Settings& settings, const char16_t* text) {
-  ce::MessageBoxW(settings.ownerWindow(), text, u"WARNING", ce::MbOk | ce::MbIconExclamation);
-  ce::UpdateWindow(settings.ownerWindow());
-}
+void warn(const char16_t* text) { ownedMessageBox(text, u"WARNING", ce::MbOk | ce::MbIconExclamation); }
 
 // Appends arguments to the vector; every string is bounds-checked against the room, even
 // the ones that always fit, so a page can never be overrun.
@@ -99,12 +97,12 @@ int buildArgv(const Settings& settings, std::uint8_t* vector, std::uint32_t vect
     if (f.flag) argv.add(f.letter, "");
   }
 
-  switch (settings.rootDevice) {
-    case 1: argv.add("b=sd0", ""); break;
-    case 2: argv.addConverted("m=", textOf(settings.fsImagePath)); break;
-    case 3: argv.add("b=nfs", ""); break;
-    case 4: argv.add("b=dk0", ""); break;
-    case 5: argv.add("b=ld0", ""); break;
+  switch (static_cast<RootDevice>(settings.rootDevice)) {
+    case RootDevice::Sd: argv.add("b=sd0", ""); break;
+    case RootDevice::Md: argv.addConverted("m=", textOf(settings.fsImagePath)); break;
+    case RootDevice::Nfs: argv.add("b=nfs", ""); break;
+    case RootDevice::Dk: argv.add("b=dk0", ""); break;
+    case RootDevice::Ld: argv.add("b=ld0", ""); break;
     default: break;  // "wd" is the kernel's own default
   }
 
@@ -116,7 +114,7 @@ int buildArgv(const Settings& settings, std::uint8_t* vector, std::uint32_t vect
   if (bytes < 0) bytes = 0;
   ce::HeapPtr<char> options(static_cast<char*>(ce::LocalAlloc(ce::LmemFixed, static_cast<std::size_t>(bytes) + 1)));
   if (!options) {
-    warn(settings, u"Can't allocate memory for extra kernel options.");
+    warn(u"Can't allocate memory for extra kernel options.");
     return argv.argc();
   }
   if (bytes > 0) {
@@ -133,7 +131,7 @@ int buildArgv(const Settings& settings, std::uint8_t* vector, std::uint32_t vect
     const char* token = p;
     while (*p && !isBlank(*p)) ++p;
     if (!argv.add(std::string_view(token, static_cast<std::size_t>(p - token)), "")) {
-      warn(settings, u"Too many extra kernel options.");
+      warn(u"Too many extra kernel options.");
       break;
     }
   }

@@ -2,8 +2,6 @@
 // start-up and tear-down.
 #include "boot/boot_sequence.h"
 
-#include <cstdlib>
-#include <cstring>
 #include <vector>
 
 #include "arch/architecture.h"
@@ -25,62 +23,28 @@ namespace {
 
 const char16_t* lastFailure = nullptr;
 
-// The PXA-2x0 second stage keeps only the low 24 bits of every destination and puts them
-// above 0xA0000000 (the first SDRAM partition); the SA-11x0 one writes where it is told.
-constexpr std::uint32_t PxaBase = 0xA0000000u;
-constexpr std::uint64_t PxaWindow = 0x01000000u;
-
 // The kernel gets its stack at (end of the last region + 0x2000) rounded down to a page and
 // uses it before it has read its arguments; that stretch counts as written too.
 constexpr std::uint32_t KernelStackBytes = 0x2000;
-
-bool rebasesDestinations(std::uint32_t architectureCode) {
-  return architectureCode == ArchitecturePXA250 || architectureCode == ArchitecturePXA270;
-}
-
-// A destination range as the family's second stage writes it: unchanged on SA-11x0, folded
-// into the 16 MiB window at 0xA0000000 on PXA-2x0 (one range can become two, or the whole
-// window). Ends are rounded up to words, which the copy and clear loops write whole.
-void addPhysical(std::vector<AddressRange>& out, std::uint64_t start, std::uint64_t length, bool rebase) {
-  if (length == 0) return;
-  std::uint64_t end = (start + length + 3) & ~std::uint64_t{3};
-  if (!rebase) {
-    if (end > 0x100000000ull) end = 0x100000000ull;
-    out.push_back({static_cast<std::uint32_t>(start), static_cast<std::uint32_t>(end - start)});
-    return;
-  }
-  if (end - start >= PxaWindow) {
-    out.push_back({PxaBase, static_cast<std::uint32_t>(PxaWindow)});
-    return;
-  }
-  std::uint64_t low = start & (PxaWindow - 1);
-  std::uint64_t span = end - start;
-  if (low + span <= PxaWindow) {
-    out.push_back({static_cast<std::uint32_t>(PxaBase + low), static_cast<std::uint32_t>(span)});
-  } else {
-    out.push_back({static_cast<std::uint32_t>(PxaBase + low), static_cast<std::uint32_t>(PxaWindow - low)});
-    out.push_back({PxaBase, static_cast<std::uint32_t>(low + span - PxaWindow)});
-  }
-}
 
 // Every physical range the second stage and the kernel's first instructions will write: the
 // loader's segments and symbol block, the file-system image behind them, and the kernel's
 // first stack. No page of the chain may lie there, or the copy would overwrite what it has
 // yet to read.
-std::vector<AddressRange> kernelDestination(Loader& loader, std::uint32_t imageBytes, std::uint32_t architectureCode) {
-  bool rebase = rebasesDestinations(architectureCode);
+// Ranges are as the family's second stage writes them (rebased on PXA-2x0).
+std::vector<AddressRange> kernelDestination(Loader& loader, std::uint32_t imageBytes, const Architecture& architecture) {
   std::vector<AddressRange> out;
   std::uint64_t end = 0;
   for (const AddressRange& range : loader.destinationRanges()) {
-    addPhysical(out, range.start, range.length, rebase);
+    architecture.addDestination(out, range.start, range.length);
     end = std::uint64_t{range.start} + range.length;
   }
   if (imageBytes > 0) {
     std::uint64_t imageStart = (end + 4095) & ~std::uint64_t{4095};
-    addPhysical(out, imageStart, imageBytes, rebase);
+    architecture.addDestination(out, imageStart, imageBytes);
     end = imageStart + imageBytes;
   }
-  addPhysical(out, end, KernelStackBytes, rebase);
+  architecture.addDestination(out, end, KernelStackBytes);
   return out;
 }
 
@@ -96,11 +60,6 @@ enum class OpenFile { None, Kernel, Image };
 }  // namespace
 
 const char16_t* lastBootFailure() { return lastFailure; }
-
-bool setAsideDisabledForTest() {
-  const char* value = std::getenv("KESTREL_TEST_NO_SET_ASIDE");
-  return value && *value && std::strcmp(value, "0") != 0;
-}
 
 std::uint32_t bootMemoryRequest(std::uint32_t totalBytes, std::uint32_t pageSize) {
   // Each chain page holds a 16-byte link and pageSize - 16 bytes of image.
@@ -174,9 +133,7 @@ void runBootSequence(Boot& object) {
 
   config.stepProgress("6");
   std::uint32_t kernelBytes = roundUpToPages(loader.memorySize(), pageSize);
-  if (!setAsideDisabledForTest()) {
-    memory.setAside(kernelDestination(loader, imageBytes, boot->architectureCode()));
-  }
+  if (boot->setAsideEnabled()) memory.setAside(kernelDestination(loader, imageBytes, architecture));
   std::uint32_t total = 0;
   if (!ce::addNoWrap(kernelBytes, imageBytes, total) || !reserveBootMemory(memory, total)) {
     return fail(u"Can't allocate memory.\n");

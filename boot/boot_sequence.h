@@ -25,11 +25,6 @@ std::uint32_t bootMemoryRequest(std::uint32_t totalBytes, std::uint32_t pageSize
 // The text of the last "BOOT FAILED" box of this process, or null when no boot failed.
 const char16_t* lastBootFailure();
 
-// Test-only: when the environment variable KESTREL_TEST_NO_SET_ASIDE is set (to anything
-// but "0"), the boot does not keep its pages out of the kernel's destination, so tests can
-// show what the chain does to itself without it. Never set it for a real boot.
-bool setAsideDisabledForTest();
-
 // What the Boot button does: collect the tabs, ask "Data in memory will be lost." when the
 // safety message is on (any answer but Yes ends here), then start the boot.
 void pressBoot();

@@ -1,21 +1,12 @@
-// Platform identification: the PlatformId pair, the wildcard match and the table of the 40
-// known processor classes, makers and machines.
+// Platform identification: the table of the 40 known processor classes, makers and machines
+// (PlatformId and its wildcard match are in common/).
 #pragma once
 #include <cstddef>
 #include <cstdint>
 
-namespace kestrel {
+#include "common/platform_id.h"
 
-// A processor and a machine model. Each word is cut into fields from the general to the
-// particular; a zero field in a pattern stands for "any".
-//   cpu:     architecture 31-26, series 25-20, model 19-14, variant 13-8; bits 7-0 are not
-//            part of the identity.
-//   machine: maker 31-22, product line 21-16, model 15-8, variant 7-0.
-struct PlatformId {
-  std::uint32_t cpu = 0;
-  std::uint32_t machine = 0;
-  friend bool operator==(const PlatformId&, const PlatformId&) = default;
-};
+namespace kestrel {
 
 struct PlatformEntry {
   PlatformId id;
@@ -26,10 +17,6 @@ struct PlatformEntry {
 
 extern const PlatformEntry platformTable[];
 extern const std::size_t platformTableCount;  // 40
-
-// 0 when `id` does not fit `pattern`, otherwise 1 + the number of the eight fields in which
-// both are equal (1..9). Only the pattern's zero fields are wildcards.
-unsigned platformMatch(const PlatformId& id, const PlatformId& pattern);
 
 // The selectable entry at selectable position i (counting only selectable entries, in table
 // order), or null when i is not a selectable position.

@@ -2,7 +2,9 @@
 
 #include <memory>
 
+#include "boot/settings_schema.h"
 #include "boot/temporary_directory.h"
+#include "common/message_box.h"
 #include "console/console.h"
 #include "console/serial_console.h"
 #include "platform/bytes.h"
@@ -14,16 +16,6 @@ namespace kestrel {
 
 namespace {
 
-template <std::size_t N>
-void putText(std::uint8_t* at, const char16_t (&units)[N]) {
-  for (std::size_t k = 0; k < N; ++k) ce::putLe16(at + 2 * k, units[k]);
-}
-
-template <std::size_t N>
-void getText(const std::uint8_t* at, char16_t (&units)[N]) {
-  for (std::size_t k = 0; k < N; ++k) units[k] = ce::getLe16(at + 2 * k);
-}
-
 // The settings object whose printToConsoleTab is the LCD console's sink.
 Settings* sinkOwner = nullptr;
 void consoleSink(const char16_t* text) {
@@ -31,6 +23,10 @@ void consoleSink(const char16_t* text) {
 }
 // ... and whose serialSpeed COM1 is opened at.
 std::uint32_t serialSpeedSource() { return sinkOwner ? sinkOwner->serialSpeed : 0; }
+// ... and whose main window owns the message boxes of the components below, as its
+// "Safety Message" flag decides whether they show the informational ones.
+ce::HWND ownerWindowSource() { return sinkOwner ? sinkOwner->ownerWindow() : nullptr; }
+bool safetyMessageSource() { return !sinkOwner || sinkOwner->safetyMessage != 0; }
 
 std::unique_ptr<Settings> theSettings;
 
@@ -61,59 +57,28 @@ ce::HANDLE openForReading(const char16_t* path) {
 }  // namespace
 
 void SettingsRecord::serialize(std::uint8_t (&out)[Size]) const {
-  std::uint8_t* b = out;
-  ce::putLe32(b + Offset::magic, magic);
-  ce::putLe32(b + Offset::version, version);
-  ce::putLe32(b + Offset::recordSize, recordSize);
-  ce::putLe32(b + Offset::reserved, reserved);
-  ce::putLe32(b + Offset::kernelDirectorySet, kernelDirectorySet);
-  putText(b + Offset::kernelDirectory, kernelDirectory);
-  ce::putLe32(b + Offset::kernelFileSet, kernelFileSet);
-  putText(b + Offset::kernelFile, kernelFile);
-  ce::putLe32(b + Offset::platformCpu, platform.cpu);
-  ce::putLe32(b + Offset::platformMachine, platform.machine);
-  ce::putLe32(b + Offset::rootDevice, static_cast<std::uint32_t>(rootDevice));
-  putText(b + Offset::fsImagePath, fsImagePath);
-  ce::putLe32(b + Offset::serialConsole, serialConsole);
-  ce::putLe32(b + Offset::bootVerbose, bootVerbose);
-  ce::putLe32(b + Offset::singleUser, singleUser);
-  ce::putLe32(b + Offset::askName, askName);
-  ce::putLe32(b + Offset::kernelDebugger, kernelDebugger);
-  ce::putLe32(b + Offset::autoBootSeconds, static_cast<std::uint32_t>(autoBootSeconds));
-  ce::putLe32(b + Offset::reverseVideo, reverseVideo);
-  ce::putLe32(b + Offset::pauseBeforeBoot, pauseBeforeBoot);
-  ce::putLe32(b + Offset::loadDebugInfo, loadDebugInfo);
-  ce::putLe32(b + Offset::safetyMessage, safetyMessage);
-  ce::putLe32(b + Offset::serialSpeed, serialSpeed);
-  putText(b + Offset::extraOptions, extraOptions);
+  auto& record = const_cast<SettingsRecord&>(*this);  // text() hands out the array; nothing is written
+  for (const SettingsField& f : settingsFields()) {
+    std::uint8_t* at = out + f.offset;
+    if (f.kind == FieldKind::Text) {
+      const char16_t* units = f.text(record);
+      for (std::size_t k = 0; k < f.units; ++k) ce::putLe16(at + 2 * k, units[k]);
+    } else {
+      ce::putLe32(at, f.get(*this));
+    }
+  }
 }
 
 void SettingsRecord::deserialize(const std::uint8_t (&in)[Size]) {
-  const std::uint8_t* b = in;
-  magic = ce::getLe32(b + Offset::magic);
-  version = ce::getLe32(b + Offset::version);
-  recordSize = ce::getLe32(b + Offset::recordSize);
-  reserved = ce::getLe32(b + Offset::reserved);
-  kernelDirectorySet = ce::getLe32(b + Offset::kernelDirectorySet);
-  getText(b + Offset::kernelDirectory, kernelDirectory);
-  kernelFileSet = ce::getLe32(b + Offset::kernelFileSet);
-  getText(b + Offset::kernelFile, kernelFile);
-  platform.cpu = ce::getLe32(b + Offset::platformCpu);
-  platform.machine = ce::getLe32(b + Offset::platformMachine);
-  rootDevice = static_cast<std::int32_t>(ce::getLe32(b + Offset::rootDevice));
-  getText(b + Offset::fsImagePath, fsImagePath);
-  serialConsole = ce::getLe32(b + Offset::serialConsole);
-  bootVerbose = ce::getLe32(b + Offset::bootVerbose);
-  singleUser = ce::getLe32(b + Offset::singleUser);
-  askName = ce::getLe32(b + Offset::askName);
-  kernelDebugger = ce::getLe32(b + Offset::kernelDebugger);
-  autoBootSeconds = static_cast<std::int32_t>(ce::getLe32(b + Offset::autoBootSeconds));
-  reverseVideo = ce::getLe32(b + Offset::reverseVideo);
-  pauseBeforeBoot = ce::getLe32(b + Offset::pauseBeforeBoot);
-  loadDebugInfo = ce::getLe32(b + Offset::loadDebugInfo);
-  safetyMessage = ce::getLe32(b + Offset::safetyMessage);
-  serialSpeed = ce::getLe32(b + Offset::serialSpeed);
-  getText(b + Offset::extraOptions, extraOptions);
+  for (const SettingsField& f : settingsFields()) {
+    const std::uint8_t* at = in + f.offset;
+    if (f.kind == FieldKind::Text) {
+      char16_t* units = f.text(*this);
+      for (std::size_t k = 0; k < f.units; ++k) units[k] = ce::getLe16(at + 2 * k);
+    } else {
+      f.set(*this, ce::getLe32(at));
+    }
+  }
 }
 
 void SettingsRecord::setDefaults() {
@@ -124,7 +89,7 @@ void SettingsRecord::setDefaults() {
   kernelDirectorySet = 0;
   kernelFileSet = 0;
   platform = PlatformId{};
-  rootDevice = 0;
+  rootDevice = static_cast<std::int32_t>(RootDevice::Wd);
   setText(fsImagePath, u"miniroot.fs");
   serialConsole = 0;
   bootVerbose = 0;
@@ -158,6 +123,8 @@ Settings::Settings() {
   sinkOwner = this;
   setConsoleSink(consoleSink);
   setSerialSpeedSource(serialSpeedSource);
+  setOwnerWindowSource(ownerWindowSource);
+  setSafetyMessageSource(safetyMessageSource);
 }
 
 Settings::~Settings() {
@@ -165,6 +132,8 @@ Settings::~Settings() {
     sinkOwner = nullptr;
     setConsoleSink(nullptr);
     setSerialSpeedSource(nullptr);
+    setOwnerWindowSource(nullptr);
+    setSafetyMessageSource(nullptr);
   }
 }
 

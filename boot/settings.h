@@ -9,6 +9,7 @@
 
 #include "boot/front_end.h"
 #include "boot/platform_table.h"
+#include "boot/settings_schema.h"
 #include "platform/files.h"
 
 namespace kestrel {
@@ -47,7 +48,7 @@ struct SettingsRecord {
   std::uint32_t kernelFileSet = 0;
   char16_t kernelFile[PathUnits] = {};
   PlatformId platform;
-  std::int32_t rootDevice = 0;  // 0 wd, 1 sd, 2 md, 3 nfs, 4 dk, 5 ld
+  std::int32_t rootDevice = 0;  // a RootDevice number (settings_schema.h)
   char16_t fsImagePath[PathUnits] = {};
   std::uint32_t serialConsole = 0;
   std::uint32_t bootVerbose = 0;

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "boot/boot.h"
 #include "boot/boot_sequence.h"
 #include "boot/front_end.h"
 #include "boot/platform_table.h"
@@ -41,6 +42,7 @@ struct BootOptions {
   std::optional<std::uint32_t> speed;
   bool serialConsole = false, bootVerbose = false, singleUser = false, askName = false, kernelDebugger = false;
   bool reverseVideo = false;
+  bool noSetAside = false;
   std::vector<std::string> assignments;
   bool yes = false, no = false;
   std::string run;
@@ -54,8 +56,6 @@ struct Changes {
   std::optional<std::u16string> dir, kernel, image, extra;
   std::optional<std::int32_t> root;
 };
-
-const char* const rootNames[] = {"wd", "sd", "md", "nfs", "dk", "ld"};
 
 bool text(const std::optional<std::string>& option, std::size_t units, const char* what,
           std::optional<std::u16string>& out, std::string& error) {
@@ -88,9 +88,7 @@ bool check(const BootOptions& o, Changes& c, std::string& error) {
     }
   }
   if (o.root) {
-    for (std::int32_t k = 0; k < 6; ++k) {
-      if (*o.root == rootNames[k]) c.root = k;
-    }
+    if (std::optional<RootDevice> named = rootDeviceNamed(*o.root)) c.root = static_cast<std::int32_t>(*named);
     if (!c.root) {
       error = "--root must be one of wd, sd, md, nfs, dk, ld";
       return false;
@@ -163,6 +161,7 @@ class CommandLineFrontEnd final : public ProgramShell, public BootWindow, public
   bool createWindow() override { return true; }
   int messageLoop() override {
     handheld::processor().jump = jumpSettings();
+    if (options_.noSetAside) bootObject()->setSetAsideEnabled(false);
     // The one message this program handles: the Boot button. A boot that works does not
     // come back (see leave).
     pressBoot();
@@ -339,6 +338,9 @@ void addBootCommand(CLI::App& root, CommandContext& context) {
                       "then run the kernel with its console UART and semihosting) or none (stop)")
       ->check(CLI::IsMember({"qemu", "unicorn", "none"}));
   command->add_option("--save-handoff", options->saveHandoff, "write the machine at the jump to FILE");
+  command->add_flag("--no-set-aside", options->noSetAside,
+                    "let chain pages lie where the kernel will be copied to (shows why the loader keeps them out; "
+                    "the kernel is overwritten before it is read)");
   command->add_option("--timeout", options->timeout, "seconds the emulated machine may run (default 60)")
       ->check(CLI::PositiveNumber);
   command->callback([options, &context] { context.status = runBoot(*options); });

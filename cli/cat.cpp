@@ -8,6 +8,7 @@
 #include "cli/command.h"
 #include "console/console.h"
 #include "file/gzip_file_manager.h"
+#include "file/sources.h"
 
 namespace kestrel::cli {
 
@@ -45,7 +46,7 @@ int runCat(const CatOptions& options) {
     ~Restore() { setCurrentConsole(nullptr); }
   } restore;
 
-  GzipFileManager files(&slot, sourceTypeFor(directory->c_str()));
+  GzipFileManager files(&slot, makeSource(&slot, sourceTypeFor(directory->c_str())));
   if (!files.setRoot(directory->c_str())) return fail(ExitFailure, "cat: can't set root directory");
   if (!files.open(name->c_str())) return fail(ExitFailure, "cat: can't open " + options.file);
 

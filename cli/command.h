@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/handheld/names.h"
+
 namespace kestrel {
 struct SettingsRecord;
 }
@@ -37,10 +39,10 @@ void addHandheldOption(CLI::App& command, std::string& target);
 // reason and returns false.
 bool openHandheld(const std::filesystem::path& dir);
 
-// Strict UTF-8 to UTF-16; none for malformed input.
-std::optional<std::u16string> utf8ToUtf16(std::string_view text);
-// UTF-16 to UTF-8; an unpaired surrogate becomes U+FFFD.
-std::string utf16ToUtf8(std::u16string_view text);
+// The handheld's own conversions: command-line text must be UTF-8 (none when it is not);
+// UTF-16 becomes UTF-8 with an unpaired surrogate as U+FFFD.
+inline std::optional<std::u16string> utf8ToUtf16(std::string_view text) { return handheld::utf8ToUtf16Checked(text); }
+using handheld::utf16ToUtf8;
 
 // FIELD=VALUE as `kestrel config set` takes it (any settable field, or platform=NAME), applied
 // to `record`. On a bad assignment returns false, sets `error` and leaves the record alone.

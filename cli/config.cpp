@@ -3,11 +3,11 @@
 #include <charconv>
 #include <cstdio>
 #include <cstring>
-#include <limits>
 #include <memory>
 
 #include "boot/platform_table.h"
 #include "boot/settings.h"
+#include "boot/settings_schema.h"
 #include "boot/temporary_directory.h"
 #include "cli/command.h"
 #include "platform/bytes.h"
@@ -19,63 +19,8 @@ namespace {
 using Record = SettingsRecord;
 using Offset = SettingsRecord::Offset;
 
-enum class Kind {
-  Number,   // unsigned, decimal
-  Hex,      // unsigned, shown as 0x%08x
-  Flag,     // 0 or 1
-  Root,     // root device 0..5 or its name
-  Seconds,  // auto-boot delay
-  Text,     // UTF-16 array of `units`
-};
-
-struct Field {
-  const char* name;
-  std::size_t offset;
-  Kind kind;
-  std::size_t units;      // Text only
-  bool settable;
-  const char* setFlag;    // the *Set flag that a text assignment also sets
-};
-
-// Every field of the record, in record order. The reserved word is read by nothing and not
-// shown.
-constexpr Field fields[] = {
-    {"magic", Offset::magic, Kind::Number, 0, false, nullptr},
-    {"version", Offset::version, Kind::Number, 0, false, nullptr},
-    {"recordSize", Offset::recordSize, Kind::Number, 0, false, nullptr},
-    {"kernelDirectorySet", Offset::kernelDirectorySet, Kind::Flag, 0, true, nullptr},
-    {"kernelDirectory", Offset::kernelDirectory, Kind::Text, Record::PathUnits, true, "kernelDirectorySet"},
-    {"kernelFileSet", Offset::kernelFileSet, Kind::Flag, 0, true, nullptr},
-    {"kernelFile", Offset::kernelFile, Kind::Text, Record::PathUnits, true, "kernelFileSet"},
-    {"platform.cpu", Offset::platformCpu, Kind::Hex, 0, true, nullptr},
-    {"platform.machine", Offset::platformMachine, Kind::Hex, 0, true, nullptr},
-    {"rootDevice", Offset::rootDevice, Kind::Root, 0, true, nullptr},
-    {"fsImagePath", Offset::fsImagePath, Kind::Text, Record::PathUnits, true, nullptr},
-    {"serialConsole", Offset::serialConsole, Kind::Flag, 0, true, nullptr},
-    {"bootVerbose", Offset::bootVerbose, Kind::Flag, 0, true, nullptr},
-    {"singleUser", Offset::singleUser, Kind::Flag, 0, true, nullptr},
-    {"askName", Offset::askName, Kind::Flag, 0, true, nullptr},
-    {"kernelDebugger", Offset::kernelDebugger, Kind::Flag, 0, true, nullptr},
-    {"autoBootSeconds", Offset::autoBootSeconds, Kind::Seconds, 0, true, nullptr},
-    {"reverseVideo", Offset::reverseVideo, Kind::Flag, 0, true, nullptr},
-    {"pauseBeforeBoot", Offset::pauseBeforeBoot, Kind::Flag, 0, true, nullptr},
-    {"loadDebugInfo", Offset::loadDebugInfo, Kind::Flag, 0, true, nullptr},
-    {"safetyMessage", Offset::safetyMessage, Kind::Flag, 0, true, nullptr},
-    {"serialSpeed", Offset::serialSpeed, Kind::Number, 0, true, nullptr},
-    {"extraOptions", Offset::extraOptions, Kind::Text, Record::OptionUnits, true, nullptr},
-};
-
-const char* const rootDevices[] = {"wd", "sd", "md", "nfs", "dk", "ld"};
-
-// The auto-boot timer runs for seconds x 1000 ms in 32 bits; longer delays have no meaning.
-constexpr std::int64_t MaxAutoBootSeconds = std::numeric_limits<std::int32_t>::max() / 1000;
-
-const Field* findField(std::string_view name) {
-  for (const Field& f : fields) {
-    if (name == f.name) return &f;
-  }
-  return nullptr;
-}
+using Kind = FieldKind;
+using Field = SettingsField;
 
 std::string showValue(const Field& f, const std::uint8_t* bytes) {
   const std::uint8_t* at = bytes + f.offset;
@@ -152,8 +97,8 @@ std::optional<Assignment> parseAssignment(const std::string& item, std::string& 
     error = "unknown platform '" + value + "' (kestrel platforms lists them)";
     return std::nullopt;
   }
-  a.field = findField(name);
-  if (!a.field) {
+  a.field = findSettingsField(name);
+  if (!a.field || !a.field->shown) {
     error = "unknown field '" + name + "' (kestrel config show lists the fields)";
     return std::nullopt;
   }
@@ -173,22 +118,28 @@ std::optional<Assignment> parseAssignment(const std::string& item, std::string& 
       else return bad("expected 0 or 1");
       return a;
     case Kind::Root:
-      for (std::uint32_t k = 0; k < 6; ++k) {
-        if (value == rootDevices[k] || value == std::to_string(k)) {
-          a.word = k;
+      if (std::optional<RootDevice> named = rootDeviceNamed(value)) {
+        a.word = static_cast<std::uint32_t>(*named);
+        return a;
+      }
+      for (std::int64_t k = a.field->minimum; k <= a.field->maximum; ++k) {
+        if (value == std::to_string(k)) {
+          a.word = static_cast<std::uint32_t>(k);
           return a;
         }
       }
       return bad("expected wd, sd, md, nfs, dk, ld or 0 to 5");
     case Kind::Seconds:
-      if (!parseInteger(value, n) || n < 0 || n > MaxAutoBootSeconds) {
-        return bad("expected seconds from 0 (no auto boot) to " + std::to_string(MaxAutoBootSeconds));
+      if (!parseInteger(value, n) || n < a.field->minimum || n > a.field->maximum) {
+        return bad("expected seconds from 0 (no auto boot) to " + std::to_string(a.field->maximum));
       }
       a.word = static_cast<std::uint32_t>(n);
       return a;
     case Kind::Number:
     case Kind::Hex:
-      if (!parseInteger(value, n) || n < 0) return bad("expected an unsigned 32-bit number");
+      if (!parseInteger(value, n) || n < a.field->minimum || n > a.field->maximum) {
+        return bad("expected an unsigned 32-bit number");
+      }
       a.word = static_cast<std::uint32_t>(n);
       return a;
     case Kind::Text: {
@@ -219,7 +170,7 @@ void apply(const Assignment& a, std::uint8_t* bytes) {
   // The new text and its terminator; the units after it stay as the array held them.
   for (std::size_t k = 0; k < a.text.size(); ++k) ce::putLe16(at + 2 * k, a.text[k]);
   ce::putLe16(at + 2 * a.text.size(), 0);
-  if (a.field->setFlag) ce::putLe32(bytes + findField(a.field->setFlag)->offset, 1);
+  if (a.field->setFlag) ce::putLe32(bytes + findSettingsField(a.field->setFlag)->offset, 1);
 }
 
 std::string cardPath(const char* file) {
@@ -238,7 +189,9 @@ int runShow(const ConfigOptions& options) {
   std::uint8_t bytes[Record::Size];
   settings().serialize(bytes);  // loaded exactly as at start-up
   releaseSettings();
-  for (const Field& f : fields) std::printf("%s=%s\n", f.name, showValue(f, bytes).c_str());
+  for (const Field& f : settingsFields()) {
+    if (f.shown) std::printf("%s=%s\n", f.name, showValue(f, bytes).c_str());
+  }
   return ExitOk;
 }
 

@@ -1,7 +1,6 @@
 // The serial consoles (SA-11x0 serial port 3, PXA-2x0 FFUART) and the process-wide COM port.
 #include "console/serial_console.h"
 
-#include "memory/memory_manager.h"
 #include "platform/files.h"
 #include "platform/heap.h"
 #include "platform/text.h"
@@ -16,10 +15,6 @@ namespace {
 ce::HANDLE comPort = ce::InvalidHandleValue;
 SerialConsole* serialConsole = nullptr;
 SerialSpeedSource speedSource = nullptr;
-
-constexpr std::uint32_t ArchitectureSA11x0 = 0x0C104000;
-constexpr std::uint32_t ArchitecturePXA250 = 0x0C204000;
-constexpr std::uint32_t ArchitecturePXA270 = 0x0C208000;
 
 constexpr std::uint32_t RegisterWindowBytes = 256;
 
@@ -75,13 +70,13 @@ void forgetComPort() { comPort = ce::InvalidHandleValue; }
 
 // ---- SerialConsole ------------------------------------------------------------------------
 
-SerialConsole::SerialConsole(MemoryManager* const* memoryManager, std::uint32_t physicalBase)
+SerialConsole::SerialConsole(RegisterMapperSlot memoryManager, std::uint32_t physicalBase)
     : Console(SerialConsoleKind),
       port_(ce::InvalidHandleValue),
       text_{},
       memoryManager_(memoryManager),
       physicalBase_(physicalBase),
-      window_(MemoryManager::mapFailed()) {}
+      window_(RegisterMapper::mapFailed()) {}
 
 SerialConsole::~SerialConsole() = default;
 
@@ -113,13 +108,13 @@ void SerialConsole::vprint(const char16_t* format, const ce::FormatArg* args, st
   }
 }
 
-bool SerialConsole::mapped() const { return window_ != MemoryManager::mapFailed(); }
+bool SerialConsole::mapped() const { return window_ != RegisterMapper::mapFailed(); }
 
 bool SerialConsole::mapRegisters() {
   // Each attempt maps the registers again, through the memory manager of that attempt; the
   // window of the attempt before is given back first, so only one is ever held.
   unmapRegisters();
-  MemoryManager* manager = *memoryManager_;
+  RegisterMapper* manager = memoryManager_.get();
   if (!manager) return false;
   window_ = manager->mapPhysical(physicalBase_, RegisterWindowBytes, ce::PageReadWrite);
   return mapped();
@@ -129,13 +124,13 @@ void SerialConsole::unmapRegisters() {
   if (!mapped()) return;
   void* window = window_;
   // Forgotten before it is released: a message about the release must not be sent through it.
-  window_ = MemoryManager::mapFailed();
-  if (MemoryManager* manager = *memoryManager_) manager->unmapPhysical(window);
+  window_ = RegisterMapper::mapFailed();
+  if (RegisterMapper* manager = memoryManager_.get()) manager->unmapPhysical(window);
 }
 
 // ---- SA-11x0 ------------------------------------------------------------------------------
 
-SA11x0SerialConsole::SA11x0SerialConsole(MemoryManager* const* memoryManager)
+SA11x0SerialConsole::SA11x0SerialConsole(RegisterMapperSlot memoryManager)
     : SerialConsole(memoryManager, PhysicalBase) {}
 
 SA11x0SerialConsole::~SA11x0SerialConsole() { unmapRegisters(); }
@@ -151,7 +146,7 @@ void SA11x0SerialConsole::putc(std::uint8_t byte) {
 
 // ---- PXA-2x0 ------------------------------------------------------------------------------
 
-PXA2x0SerialConsole::PXA2x0SerialConsole(MemoryManager* const* memoryManager)
+PXA2x0SerialConsole::PXA2x0SerialConsole(RegisterMapperSlot memoryManager)
     : SerialConsole(memoryManager, PhysicalBase) {}
 
 PXA2x0SerialConsole::~PXA2x0SerialConsole() { unmapRegisters(); }
@@ -169,13 +164,8 @@ void PXA2x0SerialConsole::putc(std::uint8_t byte) {
 
 // ---- the process-wide console ---------------------------------------------------------------
 
-SerialConsole* serialConsoleFor(MemoryManager* const* memoryManager, std::uint32_t architectureCode) {
-  if (serialConsole) return serialConsole;
-  if (architectureCode == ArchitectureSA11x0) {
-    serialConsole = ce::heapNew<SA11x0SerialConsole>(memoryManager);
-  } else if (architectureCode == ArchitecturePXA250 || architectureCode == ArchitecturePXA270) {
-    serialConsole = ce::heapNew<PXA2x0SerialConsole>(memoryManager);
-  }
+SerialConsole* serialConsoleFor(RegisterMapperSlot memoryManager, SerialConsoleMaker make) {
+  if (!serialConsole && make) serialConsole = make(memoryManager);
   return serialConsole;
 }
 

@@ -11,11 +11,11 @@
 #include <cstdint>
 
 #include "console/console.h"
+#include "console/register_mapper.h"
+#include "platform/heap.h"
 #include "platform/types.h"
 
 namespace kestrel {
-
-class MemoryManager;
 
 // The banner COM1 gets once per run, when the port is first opened: 27 characters and a zero.
 constexpr char ComBanner[] = "\r\n--------KESTREL--------\r\n";
@@ -66,7 +66,7 @@ class SerialConsole : public Console {
   void* registerWindow() const { return window_; }
 
  protected:
-  SerialConsole(MemoryManager* const* memoryManager, std::uint32_t physicalBase);
+  SerialConsole(RegisterMapperSlot memoryManager, std::uint32_t physicalBase);
 
   // The LCD console's print applied to this object: the text lands in the Console tab,
   // never on the serial port.
@@ -89,7 +89,7 @@ class SerialConsole : public Console {
  private:
   ce::HANDLE port_;
   char text_[TextBytes];
-  MemoryManager* const* memoryManager_;  // read whenever the registers are mapped or unmapped
+  RegisterMapperSlot memoryManager_;  // read whenever the registers are mapped or unmapped
   std::uint32_t physicalBase_;
   void* window_;
 };
@@ -98,7 +98,7 @@ class SerialConsole : public Console {
 class SA11x0SerialConsole final : public SerialConsole {
  public:
   static constexpr std::uint32_t PhysicalBase = 0x80050000;
-  explicit SA11x0SerialConsole(MemoryManager* const* memoryManager);
+  explicit SA11x0SerialConsole(RegisterMapperSlot memoryManager);
   ~SA11x0SerialConsole() override;
   bool init() override;
   void putc(std::uint8_t byte) override;
@@ -108,17 +108,24 @@ class SA11x0SerialConsole final : public SerialConsole {
 class PXA2x0SerialConsole final : public SerialConsole {
  public:
   static constexpr std::uint32_t PhysicalBase = 0x40100000;
-  explicit PXA2x0SerialConsole(MemoryManager* const* memoryManager);
+  explicit PXA2x0SerialConsole(RegisterMapperSlot memoryManager);
   ~PXA2x0SerialConsole() override;
   bool init() override;
   void putc(std::uint8_t byte) override;
 };
 
-// The process-wide serial console for the family that `architectureCode` names (SA-11x0:
-// 0x0C104000, PXA-2x0: 0x0C204000 or 0x0C208000), made on the first call and returned by
-// every later call whatever the arguments; null for any other code. The console reads the
-// memory manager through `memoryManager` whenever it maps or unmaps its registers.
-SerialConsole* serialConsoleFor(MemoryManager* const* memoryManager, std::uint32_t architectureCode);
+// Makes the serial console of one UART; each family's architecture names its own.
+using SerialConsoleMaker = SerialConsole* (*)(RegisterMapperSlot memoryManager);
+template <class UartConsole>
+SerialConsole* makeSerialConsole(RegisterMapperSlot memoryManager) {
+  return ce::heapNew<UartConsole>(memoryManager);
+}
+
+// The process-wide serial console, made by `make` on the first call and returned by every
+// later call whatever the arguments; null while none was made and `make` is null. The
+// console reads the memory manager through `memoryManager` whenever it maps or unmaps its
+// registers.
+SerialConsole* serialConsoleFor(RegisterMapperSlot memoryManager, SerialConsoleMaker make);
 
 // Destroys the serial console, if one was made. When it was the current console, the
 // accessor goes back to the LCD console, so nothing can print to the destroyed one.

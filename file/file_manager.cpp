@@ -38,11 +38,4 @@ bool FileManager::toAscii(char* buffer, const char16_t* text, std::uint32_t buff
   return kestrel::toAscii(console(), buffer, text, bufferSize);
 }
 
-std::int32_t sourceTypeFor(const char16_t* directory) {
-  std::u16string_view text = directory ? std::u16string_view(directory) : std::u16string_view();
-  if (text.find(u"http://") != std::u16string_view::npos) return SourceHttp;
-  if (text.find(u'/') != std::u16string_view::npos) return SourceUfs;
-  return SourceFat;
-}
-
 }  // namespace kestrel

@@ -38,14 +38,4 @@ class FileManager {
 // when a character does not map to exactly one byte (an empty name fails as well).
 bool toAscii(Console& console, char* buffer, const char16_t* text, std::uint32_t bufferSize);
 
-// Source type codes.
-constexpr std::int32_t SourceFat = 0;
-constexpr std::int32_t SourceUfs = 1;
-constexpr std::int32_t SourceHttp = 2;
-
-// The source a kernel directory names: SourceHttp when the text contains "http://" anywhere,
-// otherwise SourceUfs when it contains a '/' anywhere ("/", "2:/"), otherwise SourceFat
-// ("\Storage Card\").
-std::int32_t sourceTypeFor(const char16_t* directory);
-
 }  // namespace kestrel

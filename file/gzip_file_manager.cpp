@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "file/fat_file_manager.h"
 #include "platform/bytes.h"
 #include "platform/heap.h"
 
@@ -35,41 +34,13 @@ constexpr int FlagReserved = 0xE0;
 // Raw deflate with a 32 KiB window: the gzip wrapper is ours to parse, not zlib's.
 constexpr int RawWindowBits = -15;
 
-// Stands in for a source this build does not have: it says so when the root is set, which
-// fails the boot at "Can't set root directory." instead of somewhere obscure.
-class UnavailableSource final : public FileManager {
- public:
-  UnavailableSource(ConsoleSlot console, const char16_t* kind) : FileManager(console), kind_(kind) {}
-  bool setRoot(const char16_t*) override {
-    console().print(u"%s source is not available in this build yet.\n", kind_);
-    return false;
-  }
-  bool open(const char16_t*) override { return false; }
-  std::uint32_t size() override { return 0; }
-  void close() override {}
-  std::int32_t read(void*, std::uint32_t, std::uint32_t) override { return -1; }
-  std::int32_t write(const void*, std::uint32_t, std::uint32_t) override { return 0; }
-  bool seek(std::uint32_t) override { return false; }
-
- private:
-  const char16_t* kind_;
-};
-
 void deleteFromHeap(FileManager* source) { ce::heapDelete(source); }
 void deleteFromNew(FileManager* source) { delete source; }
 
 }  // namespace
 
-FileManager* makeSource(ConsoleSlot console, std::int32_t type) {
-  switch (type) {
-    case SourceFat: return ce::heapNew<FatFileManager>(console);
-    case SourceHttp: return ce::heapNew<UnavailableSource>(console, u"http");
-    default: return ce::heapNew<UnavailableSource>(console, u"ufs");
-  }
-}
-
-GzipFileManager::GzipFileManager(ConsoleSlot console, std::int32_t sourceType)
-    : FileManager(console), magic_{GzipMagic0, GzipMagic1}, source_(makeSource(console, sourceType), deleteFromHeap) {
+GzipFileManager::GzipFileManager(ConsoleSlot console, FileManager* source)
+    : FileManager(console), magic_{GzipMagic0, GzipMagic1}, source_(source, deleteFromHeap) {
   if (!source_) this->console().print(u"can't allocate file manager.\n");
   resetState();
 }

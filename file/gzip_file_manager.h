@@ -10,16 +10,14 @@ struct z_stream_s;
 
 namespace kestrel {
 
-// The source for a type code (SourceFat, SourceHttp, anything else UFS), made on the platform
-// heap; null when the allocation fails.
-FileManager* makeSource(ConsoleSlot console, std::int32_t type);
-
 class GzipFileManager final : public FileManager {
  public:
   static constexpr std::uint32_t InputBufferBytes = 1024;
   static constexpr std::uint32_t SkipPieceBytes = 256;
 
-  GzipFileManager(ConsoleSlot console, std::int32_t sourceType);
+  // Owns `source`, which comes from the platform heap (makeSource); a null source (its
+  // allocation failed) is reported here, and every operation then fails.
+  GzipFileManager(ConsoleSlot console, FileManager* source);
   // With a source made elsewhere (in-memory sources of tests and the fuzzer).
   GzipFileManager(ConsoleSlot console, std::unique_ptr<FileManager> source);
   ~GzipFileManager() override;

@@ -11,6 +11,7 @@
 
 #include "boot/settings.h"
 #include "load/elf_loader.h"
+#include "tests/support/memory_file.h"
 #include "memory/lock_pages_memory_manager.h"
 #include "platform/handheld/machine.h"
 #include "platform/handheld/physical_memory.h"
@@ -18,34 +19,6 @@
 #include "platform/message_box.h"
 
 namespace {
-
-class InputFile final : public kestrel::FileManager {
- public:
-  InputFile(kestrel::ConsoleSlot console, const std::uint8_t* data, std::size_t size)
-      : FileManager(console), data_(data), size_(static_cast<std::uint32_t>(std::min<std::size_t>(size, 0xFFFFFFFFu))) {}
-  bool setRoot(const char16_t*) override { return true; }
-  bool open(const char16_t*) override { return true; }
-  std::uint32_t size() override { return size_; }
-  void close() override {}
-  std::int32_t read(void* buffer, std::uint32_t length, std::uint32_t offset) override {
-    if (offset == CurrentPosition) offset = at_;
-    if (offset >= size_) return 0;
-    const std::uint32_t n = std::min(length, size_ - offset);
-    std::memcpy(buffer, data_ + offset, n);
-    at_ = offset + n;
-    return static_cast<std::int32_t>(n);
-  }
-  std::int32_t write(const void*, std::uint32_t, std::uint32_t) override { return -1; }
-  bool seek(std::uint32_t offset) override {
-    at_ = offset;
-    return true;
-  }
-
- private:
-  const std::uint8_t* data_;
-  std::uint32_t size_;
-  std::uint32_t at_ = 0;
-};
 
 // Pages for the largest kernel an input of a fuzzer's size can describe; bigger requests are
 // cut to this and run out of pages, which is a path worth taking too.
@@ -75,7 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   kestrel::Console* consolePointer = &console;
   kestrel::LockPagesMemoryManager memory(handheld::lockPages, handheld::unlockPages, &consolePointer, 4096, 0);
   kestrel::MemoryManager* memoryPointer = &memory;
-  InputFile file(&consolePointer, data, size);
+  kestrel_testing::MemoryFile file(&consolePointer, data, size);
   kestrel::FileManager* filePointer = &file;
 
   kestrel::ElfLoader loader(&consolePointer, &memoryPointer);

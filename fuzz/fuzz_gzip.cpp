@@ -16,6 +16,7 @@
 
 #include "console/console.h"
 #include "file/gzip_file_manager.h"
+#include "tests/support/memory_file.h"
 
 namespace {
 
@@ -24,39 +25,6 @@ using kestrel::FileManager;
 class QuietConsole final : public kestrel::Console {
  public:
   void vprint(const char16_t*, const ce::FormatArg*, std::size_t) override {}
-};
-
-class MemorySource final : public FileManager {
- public:
-  MemorySource(kestrel::ConsoleSlot console, const std::uint8_t* data, std::size_t size, std::uint32_t piece)
-      : FileManager(console), data_(data), size_(size), piece_(piece) {}
-  bool setRoot(const char16_t*) override { return true; }
-  bool open(const char16_t*) override {
-    at_ = 0;
-    return true;
-  }
-  std::uint32_t size() override { return static_cast<std::uint32_t>(size_); }
-  void close() override {}
-  std::int32_t read(void* buffer, std::uint32_t length, std::uint32_t offset) override {
-    if (offset != CurrentPosition) at_ = offset;
-    if (at_ >= size_) return 0;
-    std::size_t n = std::min<std::size_t>(length, size_ - at_);
-    if (piece_) n = std::min<std::size_t>(n, piece_);
-    std::memcpy(buffer, data_ + at_, n);
-    at_ += n;
-    return static_cast<std::int32_t>(n);
-  }
-  std::int32_t write(const void*, std::uint32_t, std::uint32_t) override { return 0; }
-  bool seek(std::uint32_t offset) override {
-    at_ = offset;
-    return true;
-  }
-
- private:
-  const std::uint8_t* data_;
-  std::size_t size_;
-  std::uint32_t piece_;
-  std::size_t at_ = 0;
 };
 
 [[noreturn]] void violated(const char* what, long a, long b) {
@@ -146,7 +114,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   QuietConsole console;
   kestrel::Console* slot = &console;
-  kestrel::GzipFileManager gz(&slot, std::make_unique<MemorySource>(&slot, data, fileSize, piece));
+  kestrel::GzipFileManager gz(&slot, std::make_unique<kestrel_testing::MemoryFile>(&slot, data, fileSize, piece));
   if (!gz.setRoot(u"\\") || !gz.open(u"fuzz")) violated("open of an in-memory file failed", 0, 0);
 
   const Reference ref = referencePass(gz);

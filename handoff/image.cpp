@@ -9,12 +9,6 @@ namespace kestrel::handoff {
 
 namespace {
 
-void appendLe32(std::vector<std::uint8_t>& out, std::uint32_t v) {
-  std::uint8_t b[4];
-  ce::putLe32(b, v);
-  out.insert(out.end(), b, b + 4);
-}
-
 std::string formatted(const char* format, unsigned long a, unsigned long b = 0) {
   char line[160];
   std::snprintf(line, sizeof line, format, a, b);
@@ -26,25 +20,11 @@ std::string formatted(const char* format, unsigned long a, unsigned long b = 0) 
 std::vector<std::uint8_t> encodeImageHeader(handheld::Family family, const std::string& profile,
                                             const std::string& processor, const std::uint32_t (&r)[4],
                                             std::uint32_t frameCount) {
-  std::string p = profile.substr(0, ImageMaxProfileName);
-  std::string q = processor.substr(0, ImageMaxProcessorName);
-  std::vector<std::uint8_t> out;
-  appendLe32(out, ImageMagic);
-  appendLe32(out, ImageVersion);
-  appendLe32(out, family == handheld::Family::PXA2x0 ? 1 : 0);
-  for (std::uint32_t v : r) appendLe32(out, v);
-  appendLe32(out, static_cast<std::uint32_t>(p.size()));
-  appendLe32(out, static_cast<std::uint32_t>(q.size()));
-  appendLe32(out, frameCount);
-  out.insert(out.end(), p.begin(), p.end());
-  out.insert(out.end(), q.begin(), q.end());
-  while (out.size() % 4) out.push_back(0);
-  return out;
+  return handheld::encodeHandoffImageHeader(family, profile, processor, r, frameCount);
 }
 
 void appendFrameRecord(std::vector<std::uint8_t>& out, std::uint32_t physical, const std::uint8_t* bytes) {
-  appendLe32(out, physical);
-  out.insert(out.end(), bytes, bytes + FrameSize);
+  handheld::appendHandoffFrameRecord(out, physical, bytes);
 }
 
 std::vector<std::uint8_t> encodeImage(const HandoffImage& image) {

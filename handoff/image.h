@@ -27,15 +27,17 @@
 #include <vector>
 
 #include "handoff/memory.h"
+#include "platform/handheld/handoff_image.h"
 #include "platform/handheld/machine.h"
 
 namespace kestrel::handoff {
 
-constexpr std::uint32_t ImageMagic = 0x464F484B;
-constexpr std::uint32_t ImageVersion = 1;
+// The format is the handheld's, which writes it at the jump (platform/handheld/handoff_image.h).
+constexpr std::uint32_t ImageMagic = handheld::HandoffImageMagic;
+constexpr std::uint32_t ImageVersion = handheld::HandoffImageVersion;
 constexpr std::uint32_t ImageHeaderSize = 40;
-constexpr std::uint32_t ImageMaxProfileName = 255;
-constexpr std::uint32_t ImageMaxProcessorName = 63;
+constexpr std::uint32_t ImageMaxProfileName = handheld::HandoffMaxProfileName;
+constexpr std::uint32_t ImageMaxProcessorName = handheld::HandoffMaxProcessorName;
 constexpr std::uint32_t ImageMaxFrames = 1u << 20;  // all of 4 GiB
 
 struct HandoffImage {

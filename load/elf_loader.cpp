@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "boot/settings.h"
+#include "common/message_box.h"
 #include "platform/bytes.h"
 #include "platform/message_box.h"
 
@@ -170,11 +170,9 @@ bool ElfLoader::ksymsAddress(std::uint64_t& address) const {
 }
 
 void ElfLoader::noSymbols() {
-  if (settings().safetyMessage) {
-    ce::HWND owner = settings().ownerWindow();
-    ce::MessageBoxW(owner, u"No symbol and/or string table in binary.\n(not fatal)", u"Information",
+  if (safetyMessagesWanted()) {
+    ownedMessageBox(u"No symbol and/or string table in binary.\n(not fatal)", u"Information",
                     ce::MbOk | ce::MbIconInformation);
-    ce::UpdateWindow(owner);
   }
 }
 
@@ -191,7 +189,7 @@ std::uint32_t ElfLoader::prepareKsyms() {
     noSymbols();
     return 0;
   }
-  const std::uint32_t T = shnum * SectionHeaderBytes;
+  const std::uint32_t tableBytes = shnum * SectionHeaderBytes;
   const std::uint8_t* names = sectionHeaders_.get() + shstrndx * SectionHeaderBytes;
   const std::uint32_t namesOffset = ce::getLe32(names + ShOffset), namesSize = ce::getLe32(names + ShSize);
   if (!inFile(namesOffset, namesSize, fileSize_)) {
@@ -199,15 +197,13 @@ std::uint32_t ElfLoader::prepareKsyms() {
                     namesSize, fileSize_);
     return 0;
   }
-  const std::uint64_t N = roundUp(namesSize, 4);
-  const std::uint64_t H = HeaderBytes + T + N;
-  if (H > 0xFFFFFFFFull) return 0;  // cannot happen for a file below 4 GiB; keeps the arithmetic honest
+  const std::uint64_t namesBytes = roundUp(namesSize, 4);
+  const std::uint64_t blockHeaderBytes = HeaderBytes + tableBytes + namesBytes;
+  if (blockHeaderBytes > 0xFFFFFFFFull) return 0;  // cannot happen for a file below 4 GiB; keeps the arithmetic honest
 
-  ksymsHeader_.reset(static_cast<std::uint8_t*>(ce::LocalAlloc(ce::Lptr, static_cast<std::size_t>(H))));
+  ksymsHeader_.reset(static_cast<std::uint8_t*>(ce::LocalAlloc(ce::Lptr, static_cast<std::size_t>(blockHeaderBytes))));
   if (!ksymsHeader_) {
-    ce::HWND owner = settings().ownerWindow();
-    ce::MessageBoxW(owner, u"Can't determine symbol block size.", u"WARNING", ce::MbOk | ce::MbIconExclamation);
-    ce::UpdateWindow(owner);
+    ownedMessageBox(u"Can't determine symbol block size.", u"WARNING", ce::MbOk | ce::MbIconExclamation);
     return 0;
   }
   std::uint8_t* block = ksymsHeader_.get();
@@ -216,14 +212,14 @@ std::uint32_t ElfLoader::prepareKsyms() {
   ce::putLe32(block + EPhoff, 0);
   ce::putLe16(block + EPhnum, 0);
   ce::putLe32(block + EShoff, HeaderBytes);
-  std::memcpy(block + HeaderBytes, sectionHeaders_.get(), T);
+  std::memcpy(block + HeaderBytes, sectionHeaders_.get(), tableBytes);
   // The rounded-up tail is whatever follows the table in the file (zeros past its end).
-  file()->read(block + HeaderBytes + T, static_cast<std::uint32_t>(N), namesOffset);
+  file()->read(block + HeaderBytes + tableBytes, static_cast<std::uint32_t>(namesBytes), namesOffset);
 
-  const std::uint8_t* table = block + HeaderBytes + T;
+  const std::uint8_t* table = block + HeaderBytes + tableBytes;
   auto nameIs = [&](std::uint32_t at, const char* want) {
     std::size_t len = std::strlen(want);
-    return std::uint64_t{at} + len < N && std::memcmp(table + at, want, len + 1) == 0;
+    return std::uint64_t{at} + len < namesBytes && std::memcmp(table + at, want, len + 1) == 0;
   };
   bool haveStrtab = false, haveSymtab = false;
   for (std::uint32_t i = 0; i < shnum; ++i) {
@@ -239,7 +235,7 @@ std::uint32_t ElfLoader::prepareKsyms() {
       symbolTableOffset_ = ce::getLe32(sh + ShOffset);
       haveSymtab = true;
     }
-    ce::putLe32(sh + ShOffset, i == shstrndx ? HeaderBytes + T : 0);
+    ce::putLe32(sh + ShOffset, i == shstrndx ? HeaderBytes + tableBytes : 0);
   }
 
   if (!haveStrtab || !haveSymtab) {
@@ -261,23 +257,23 @@ std::uint32_t ElfLoader::prepareKsyms() {
     ksymsHeader_.reset();
     return 0;
   }
-  const std::uint64_t S = roundUp(symSize, 4);
-  const std::uint64_t K = H + S + strSize;
-  if (address + K > 0xFFFFFFFFull) {
+  const std::uint64_t symbolBytes = roundUp(symSize, 4);
+  const std::uint64_t blockBytes = blockHeaderBytes + symbolBytes + strSize;
+  if (address + blockBytes > 0xFFFFFFFFull) {
     console().print(u"no room for the symbol block at 0x%08x.\n", static_cast<std::uint32_t>(address));
     ksymsHeader_.reset();
     return 0;
   }
-  ce::putLe32(block + symbolTableHeader_ + ShOffset, static_cast<std::uint32_t>(H));
-  ce::putLe32(block + stringTableHeader_ + ShOffset, static_cast<std::uint32_t>(H + S));
-  ksymsHeaderSize_ = static_cast<std::uint32_t>(H);
+  ce::putLe32(block + symbolTableHeader_ + ShOffset, static_cast<std::uint32_t>(blockHeaderBytes));
+  ce::putLe32(block + stringTableHeader_ + ShOffset, static_cast<std::uint32_t>(blockHeaderBytes + symbolBytes));
+  ksymsHeaderSize_ = static_cast<std::uint32_t>(blockHeaderBytes);
   symbolsPresent_ = true;
   console().print(u"+[ksyms: header 0x%x, symtab 0x%x, strtab 0x%x", ksymsHeaderSize_, symSize, strSize);
-  return static_cast<std::uint32_t>(K);
+  return static_cast<std::uint32_t>(blockBytes);
 }
 
 std::uint32_t ElfLoader::memorySize() {
-  const std::uint64_t P = memory().pageSize(), payload = P - ChainLinkBytes;
+  const std::uint64_t pageBytes = memory().pageSize(), payload = pageBytes - ChainLinkBytes;
   console().print(u"file size: ");
   std::uint64_t total = 0, extra = 0;
   const std::uint32_t phnum = programHeaders_ ? field16(EPhnum) : 0;
@@ -285,15 +281,15 @@ std::uint32_t ElfLoader::memorySize() {
     Segment s = segment(i);
     if (s.type != PtLoad) continue;
     console().print(u"%s0x%x", total == 0 ? u"" : u"+", s.filesz);
-    total += roundUp(s.filesz, P);
+    total += roundUp(s.filesz, pageBytes);
     extra += payload;
     if (s.filesz < s.memsz) extra += payload;
   }
   if (programHeaders_) {
-    const std::uint32_t K = prepareKsyms();
-    if (K > 0) {
-      total += K;
-      console().print(u" = 0x%x]", K);
+    const std::uint32_t blockBytes = prepareKsyms();
+    if (blockBytes > 0) {
+      total += blockBytes;
+      console().print(u" = 0x%x]", blockBytes);
       extra += 2 * payload;
     }
   }

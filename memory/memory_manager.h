@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "console/console.h"
+#include "console/register_mapper.h"
 
 namespace kestrel {
 
@@ -29,13 +30,11 @@ struct TranslationEntry {
   std::uint32_t physicalAddress;
 };
 
-class MemoryManager {
+class MemoryManager : public RegisterMapper {
  public:
   static constexpr int MaxBanks = 16;
   // "No physical address": physical addresses are page-aligned, so this is never one.
   static constexpr std::uint32_t NoPhysical = 0xFFFFFFFFu;
-  // The all-ones pointer mapPhysical answers when it fails.
-  static void* mapFailed() { return reinterpret_cast<void*>(~std::uintptr_t{0}); }
 
   MemoryManager(ConsoleSlot console, std::uint32_t pageSize);
 
@@ -70,11 +69,9 @@ class MemoryManager {
   // A page from the front whose first 16 bytes are a chain link (zeroed) and the rest data.
   bool getLinkPage(std::uintptr_t& dataVirtual, std::uint32_t& dataPhysical, std::uintptr_t& linkVirtual,
                    std::uint32_t& linkPhysical);
-  // Maps [address, address + size) of physical memory; the pointer to the byte at `address`,
-  // or mapFailed(). `protection` is 2 (read-only) or 4 (read-write).
-  void* mapPhysical(std::uint32_t address, std::uint32_t size, std::uint32_t protection);
-  // Undoes mapPhysical; `pointer` may lie anywhere in the mapping's first page.
-  void unmapPhysical(void* pointer);
+  // The serial consoles' register windows (RegisterMapper).
+  void* mapPhysical(std::uint32_t address, std::uint32_t size, std::uint32_t protection) override;
+  void unmapPhysical(void* pointer) override;
 
   int bankCount() const { return bankCount_; }
   const MemoryBank& bank(int i) const { return banks_[i]; }

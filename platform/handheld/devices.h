@@ -47,4 +47,10 @@ using DeviceOpener = std::function<std::unique_ptr<Device>(const DeviceRequest& 
 // Registering a prefix again replaces its opener; an empty opener removes it.
 void registerDeviceOpener(const std::u16string& prefix, DeviceOpener opener);
 
+// The handheld's own devices, registered by name every time a machine is installed (a
+// static-initializer registration in a static library is dropped by the linker when nothing
+// else of its file is used): "COM" (serial.cpp).
+void registerBuiltInDevices();
+void registerComDevice();
+
 }  // namespace handheld

@@ -9,9 +9,6 @@ namespace handheld {
 
 namespace {
 
-constexpr std::size_t MaxProfileName = 255;
-constexpr std::size_t MaxProcessorName = 63;
-
 void appendLe32(std::vector<std::uint8_t>& out, std::uint32_t v) {
   std::uint8_t b[4];
   ce::putLe32(b, v);
@@ -20,11 +17,11 @@ void appendLe32(std::vector<std::uint8_t>& out, std::uint32_t v) {
 
 }  // namespace
 
-bool writeHandoffImage(const std::filesystem::path& file, Family family, const std::string& profile,
-                       const std::string& processor, const std::uint32_t (&r)[4], std::uint32_t frameCount,
-                       const FrameSource& frames, std::string& error) {
-  std::string p = profile.substr(0, MaxProfileName);
-  std::string q = processor.substr(0, MaxProcessorName);
+std::vector<std::uint8_t> encodeHandoffImageHeader(Family family, const std::string& profile,
+                                                   const std::string& processor, const std::uint32_t (&r)[4],
+                                                   std::uint32_t frameCount) {
+  std::string p = profile.substr(0, HandoffMaxProfileName);
+  std::string q = processor.substr(0, HandoffMaxProcessorName);
   std::vector<std::uint8_t> header;
   appendLe32(header, HandoffImageMagic);
   appendLe32(header, HandoffImageVersion);
@@ -36,7 +33,18 @@ bool writeHandoffImage(const std::filesystem::path& file, Family family, const s
   header.insert(header.end(), p.begin(), p.end());
   header.insert(header.end(), q.begin(), q.end());
   while (header.size() % 4) header.push_back(0);
+  return header;
+}
 
+void appendHandoffFrameRecord(std::vector<std::uint8_t>& out, std::uint32_t physical, const std::uint8_t* bytes) {
+  appendLe32(out, physical);
+  out.insert(out.end(), bytes, bytes + HandoffFrameSize);
+}
+
+bool writeHandoffImage(const std::filesystem::path& file, Family family, const std::string& profile,
+                       const std::string& processor, const std::uint32_t (&r)[4], std::uint32_t frameCount,
+                       const FrameSource& frames, std::string& error) {
+  const std::vector<std::uint8_t> header = encodeHandoffImageHeader(family, profile, processor, r, frameCount);
   std::ofstream out(file, std::ios::binary | std::ios::trunc);
   if (!out) {
     error = "can't create " + file.string();
@@ -47,10 +55,9 @@ bool writeHandoffImage(const std::filesystem::path& file, Family family, const s
   if (frames) {
     frames([&](std::uint32_t physical, const std::uint8_t* data) {
       if (written == frameCount) return;
-      std::uint8_t address[4];
-      ce::putLe32(address, physical);
-      out.write(reinterpret_cast<const char*>(address), 4);
-      out.write(reinterpret_cast<const char*>(data), HandoffFrameSize);
+      std::vector<std::uint8_t> record;
+      appendHandoffFrameRecord(record, physical, data);
+      out.write(reinterpret_cast<const char*>(record.data()), static_cast<std::streamsize>(record.size()));
       ++written;
     });
   }

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "platform/handheld/devices.h"
 #include "platform/handheld/names.h"
 #include "platform/handheld/state.h"
 
@@ -21,7 +22,10 @@ Machine::Machine(std::filesystem::path root, Config config)
 // Open handles go with the machine: devices are closed, files released.
 Machine::~Machine() = default;
 
+void registerBuiltInDevices() { registerComDevice(); }
+
 void install(std::unique_ptr<Machine> machine) {
+  registerBuiltInDevices();
   // The old machine is destroyed before the new one becomes current, so nothing of it can
   // be reached through current() while it is taken down.
   slot().reset();

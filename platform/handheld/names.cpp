@@ -4,44 +4,66 @@
 
 namespace handheld {
 
+namespace {
+
+// Decodes the UTF-8 sequence at text[i]: its code point and length; false (length 1) when the
+// bytes there are not a well-formed sequence (overlong forms, surrogates and values past
+// U+10FFFF included).
+bool decodeUtf8(std::string_view text, std::size_t i, std::uint32_t& cp, std::size_t& len) {
+  unsigned char b = static_cast<unsigned char>(text[i]);
+  len = 1;
+  if (b < 0x80) {
+    cp = b;
+    return true;
+  }
+  std::size_t need = b >= 0xF0 && b <= 0xF4 ? 4 : b >= 0xE0 ? 3 : b >= 0xC2 && b < 0xE0 ? 2 : 0;
+  if (!need || i + need > text.size()) return false;
+  std::uint32_t v = b & (0xFF >> (need + 1));
+  for (std::size_t k = 1; k < need; ++k) {
+    unsigned char c = static_cast<unsigned char>(text[i + k]);
+    if ((c & 0xC0) != 0x80) return false;
+    v = (v << 6) | (c & 0x3F);
+  }
+  static const std::uint32_t least[] = {0, 0, 0x80, 0x800, 0x10000};
+  if (v < least[need] || v > 0x10FFFF || (v >= 0xD800 && v <= 0xDFFF)) return false;
+  cp = v;
+  len = need;
+  return true;
+}
+
+void appendUtf16(std::u16string& out, std::uint32_t cp) {
+  if (cp >= 0x10000) {
+    cp -= 0x10000;
+    out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+    out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+  } else {
+    out.push_back(static_cast<char16_t>(cp));
+  }
+}
+
+}  // namespace
+
 std::u16string utf8ToUtf16(std::string_view text) {
   std::u16string out;
   out.reserve(text.size());
-  std::size_t i = 0;
-  while (i < text.size()) {
-    unsigned char b = static_cast<unsigned char>(text[i]);
-    std::uint32_t cp = 0xFFFD;
+  for (std::size_t i = 0; i < text.size();) {
+    std::uint32_t cp = 0;
     std::size_t len = 1;
-    if (b < 0x80) {
-      cp = b;
-    } else {
-      std::size_t need = b >= 0xF0 && b <= 0xF4 ? 4 : b >= 0xE0 ? 3 : b >= 0xC2 && b < 0xE0 ? 2 : 0;
-      if (need && i + need <= text.size()) {
-        std::uint32_t v = b & (0xFF >> (need + 1));
-        bool ok = true;
-        for (std::size_t k = 1; k < need; ++k) {
-          unsigned char c = static_cast<unsigned char>(text[i + k]);
-          if ((c & 0xC0) != 0x80) {
-            ok = false;
-            break;
-          }
-          v = (v << 6) | (c & 0x3F);
-        }
-        // Reject overlong forms, surrogates and values past U+10FFFF.
-        static const std::uint32_t least[] = {0, 0, 0x80, 0x800, 0x10000};
-        if (ok && v >= least[need] && v <= 0x10FFFF && !(v >= 0xD800 && v <= 0xDFFF)) {
-          cp = v;
-          len = need;
-        }
-      }
-    }
-    if (cp >= 0x10000) {
-      cp -= 0x10000;
-      out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-      out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-    } else {
-      out.push_back(static_cast<char16_t>(cp));
-    }
+    if (!decodeUtf8(text, i, cp, len)) cp = 0xFFFD;
+    appendUtf16(out, cp);
+    i += len;
+  }
+  return out;
+}
+
+std::optional<std::u16string> utf8ToUtf16Checked(std::string_view text) {
+  std::u16string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size();) {
+    std::uint32_t cp = 0;
+    std::size_t len = 1;
+    if (!decodeUtf8(text, i, cp, len)) return std::nullopt;
+    appendUtf16(out, cp);
     i += len;
   }
   return out;

@@ -3,6 +3,7 @@
 #pragma once
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -10,6 +11,8 @@ namespace handheld {
 
 // Invalid UTF-8 becomes U+FFFD, so a bad byte can never make a name vanish.
 std::u16string utf8ToUtf16(std::string_view text);
+// The same for text that must be UTF-8 (command lines): none when it is not.
+std::optional<std::u16string> utf8ToUtf16Checked(std::string_view text);
 // Unpaired surrogates become U+FFFD.
 std::string utf16ToUtf8(std::u16string_view text);
 // True when `text` has no unpaired surrogate (such a name has no host spelling).

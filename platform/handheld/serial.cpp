@@ -219,7 +219,9 @@ class ComDevice final : public Device {
   bool closed_ = false;
 };
 
-const bool comRegistered = [] {
+}  // namespace
+
+void registerComDevice() {
   registerDeviceOpener(u"COM", [](const DeviceRequest& request) -> std::unique_ptr<Device> {
     Machine& machine = request.machine;
     // Only COM1 exists, and only while its driver is loaded.
@@ -238,10 +240,7 @@ const bool comRegistered = [] {
     }
     return std::make_unique<ComDevice>(std::move(line), request.access);
   });
-  return true;
-}();
-
-}  // namespace
+}
 
 const std::vector<SerialRun>& serialLog() { return line().log(); }
 

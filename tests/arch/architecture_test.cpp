@@ -111,13 +111,12 @@ TEST_F(ArchitectureTest, InitRegistersTheFamilysBanksAndDCacheSize) {
     SCOPED_TRACE(c.pxa ? "PXA-2x0" : "SA-11x0");
     ScriptedMemoryManager mm(&consolePtr_, 4096);
     mmSlot_ = &mm;
-    dCacheSize = 1;
     auto arch = makeArchitecture(c.pxa, &consolePtr_, &mmSlot_);
     console_.text.clear();
     EXPECT_TRUE(arch->init());
     EXPECT_EQ(console_.text, c.lines);
     EXPECT_EQ(mm.bankCount(), 4);
-    EXPECT_EQ(dCacheSize, c.dcache);
+    EXPECT_EQ(static_cast<ArmArchitecture&>(*arch).dCacheSize(), c.dcache);
 
     // A memory manager that cannot start stops init before any bank.
     ScriptedMemoryManager failing(&consolePtr_, 4096);

@@ -222,6 +222,8 @@ class StubArchitecture final : public Architecture {
   bool init() override { return true; }
   bool setupLoader() override { return true; }
   void jump(std::uint32_t, std::uint32_t) override {}
+  ProcessorFamily family() const override { return ProcessorFamily::SA11x0; }
+  SerialConsoleMaker serialConsoleMaker() const override { return nullptr; }
 };
 
 class StubLoader final : public Loader {

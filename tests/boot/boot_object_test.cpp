@@ -31,7 +31,7 @@ TEST_F(BootObjectTest, AccessorInstallsTheBootSequenceOnce) {
   EXPECT_EQ(s().bootCallback, &bootSequence);
   EXPECT_EQ(s().bootCallbackArg, 0u);
   EXPECT_EQ(bootObject(), boot);
-  EXPECT_EQ(boot->architectureCode(), 0u);
+  EXPECT_FALSE(boot->family().has_value());
   EXPECT_EQ(boot->console(), currentConsole());
   EXPECT_EQ(boot->architecture(), nullptr);
 }
@@ -47,10 +47,9 @@ TEST_F(BootObjectTest, FamilyOfEverySelectablePlatform) {
     ArmBoot boot;
     ASSERT_TRUE(boot.setup());
     std::uint32_t model = entry.id.cpu & 0x03FFC000;
-    std::uint32_t expected = model == 0x00104000 || model == 0x00108000 ? 0x0C104000u
-                             : model == 0x00204000                      ? 0x0C204000u
-                                                                        : 0x0C208000u;
-    EXPECT_EQ(boot.architectureCode(), expected);
+    ProcessorFamily expected = model == 0x00104000 || model == 0x00108000 ? ProcessorFamily::SA11x0
+                                                                           : ProcessorFamily::PXA2x0;
+    EXPECT_EQ(boot.family(), expected);
   }
   EXPECT_EQ(selectable, 19);
 }
@@ -67,7 +66,7 @@ TEST_F(BootObjectTest, PlatformsWithoutAFamilyAreRefused) {
     s().platform = id;
     ArmBoot boot;
     EXPECT_FALSE(boot.setup());
-    EXPECT_EQ(boot.architectureCode(), 0u);
+    EXPECT_FALSE(boot.family().has_value());
   }
 }
 
@@ -114,7 +113,7 @@ TEST_F(BootObjectTest, SourceTypeFromTheDirectoryText) {
     setText(s().kernelDirectory, c.directory);
     ArmBoot boot;
     ASSERT_TRUE(boot.setup());
-    EXPECT_EQ(boot.sourceType(), c.type);
+    EXPECT_EQ(static_cast<std::int32_t>(boot.sourceType()), c.type);
     EXPECT_EQ(std::u16string(boot.kernelDirectory()), c.directory);
   }
 }
@@ -171,6 +170,8 @@ class NoteArchitecture final : public Architecture {
   bool init() override { return true; }
   bool setupLoader() override { return true; }
   void jump(std::uint32_t, std::uint32_t) override {}
+  ProcessorFamily family() const override { return ProcessorFamily::SA11x0; }
+  SerialConsoleMaker serialConsoleMaker() const override { return nullptr; }
 };
 class NoteMemory final : public MemoryManager {
  public:

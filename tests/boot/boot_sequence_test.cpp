@@ -300,7 +300,7 @@ TEST_F(SequenceTest, RepeatedAttemptsKeepOneSetOfComponents) {
 TEST_F(SequenceTest, ImageOutOfPagesClosesTheImage) {
   // Without the set-aside every LockPages call is one page of the table, so the pages can be
   // counted: a first boot tells how many the kernel takes from the front.
-  ScopedEnv noSetAside("KESTREL_TEST_NO_SET_ASIDE", "1");
+  bootObject()->setSetAsideEnabled(false);
   boot();
   int kernelPages = bootObject()->memoryManager()->nextPage();
   ASSERT_GT(kernelPages, 0);

@@ -104,10 +104,8 @@ TEST_F(SetAsideBootTest, ChainPagesStayOutOfTheKernel) {
 }
 
 TEST_F(SetAsideBootTest, WithoutItTheChainSitsUnderTheKernel) {
-  kestrel_testing::setEnvironment("KESTREL_TEST_NO_SET_ASIDE", "1");
-  bootObject();
+  bootObject()->setSetAsideEnabled(false);
   settings().runBoot();
-  kestrel_testing::unsetEnvironment("KESTREL_TEST_NO_SET_ASIDE");
   EXPECT_EQ(front_.console.find(u"pages under the kernel"), std::u16string::npos);
   EXPECT_GT(pagesOverwritten(chain()), 100);
 }

@@ -116,7 +116,7 @@ TEST_F(SerialBootTest, WorkingPortCarriesEveryLineFromTheSwitchOnAndAlsoOnLaterA
 TEST_F(SerialBootTest, ExitAfterAFailedAttemptReleasesTheSerialConsoleOnceBeforeTheMemoryManager) {
   settings().serialConsole = 1;
   ASSERT_TRUE(boot());
-  SerialConsole* serial = serialConsoleFor(nullptr, 0);  // the one the boot made
+  SerialConsole* serial = serialConsoleFor({}, nullptr);  // the one the boot made
   ASSERT_NE(serial, nullptr);
   void* window = serial->registerWindow();
   ASSERT_NE(window, nullptr);
@@ -125,7 +125,7 @@ TEST_F(SerialBootTest, ExitAfterAFailedAttemptReleasesTheSerialConsoleOnceBefore
   // Unmapped through a memory manager that still existed: the window is gone. (Had the
   // manager gone first, the console could not have given it back.)
   EXPECT_FALSE(ce::VirtualFree(window, 0, ce::MemRelease));
-  EXPECT_EQ(serialConsoleFor(nullptr, 0), nullptr) << "released, so nothing is left to hand out";
+  EXPECT_EQ(serialConsoleFor({}, nullptr), nullptr) << "released, so nothing is left to hand out";
   releaseSerialConsole();  // a second release has nothing to destroy
   EXPECT_EQ(currentConsole()->bootConsoleKind(), LcdConsoleKind);
 }

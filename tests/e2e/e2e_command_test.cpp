@@ -59,7 +59,7 @@ TEST(BootCommand, HostileHandheldIsVerifiedWithoutOverlap) {
     EXPECT_EQ(verify.status, 0) << verify.output;
     EXPECT_NE(verify.output.find("overlap: none\n"), std::string::npos) << verify.output;
 
-    CommandResult bare = handheld.boot({"--run", "none", "--save-handoff", image}, {"KESTREL_TEST_NO_SET_ASIDE=1"});
+    CommandResult bare = handheld.boot({"--run", "none", "--save-handoff", image, "--no-set-aside"});
     ASSERT_EQ(bare.status, 0) << bare.output;
     EXPECT_EQ(bare.output.find("set aside "), std::string::npos);
     CommandResult broken = kestrel({"handoff", "verify", image});

@@ -90,8 +90,7 @@ TEST(QemuSetAside, WithoutItTheChainOverwritesItselfAndTheKernelNeverReports) {
     Handheld handheld({platform, "hostile", Kernel::Gzip, false, false});
     ASSERT_TRUE(handheld.ready());
     const std::string image = (handheld.dir() / "jump.khof").string();
-    CommandResult run = handheld.boot({"--run", "qemu", "--timeout", "20", "--save-handoff", image},
-                                      {"KESTREL_TEST_NO_SET_ASIDE=1"});
+    CommandResult run = handheld.boot({"--run", "qemu", "--timeout", "20", "--save-handoff", image, "--no-set-aside"});
     EXPECT_EQ(run.output.find("pages under the kernel"), std::string::npos);
     EXPECT_EQ(run.status, 3) << probeReport(run.output);
     EXPECT_NE(run.output.find("kestrel: the emulated machine was still running after 20 seconds"), std::string::npos)

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "file/gzip_file_manager.h"
+#include "file/sources.h"
 #include "tests/file/file_test_support.h"
 #include "tests/support/handheld_fixture.h"
 
@@ -87,7 +88,7 @@ TEST_F(FatTest, AFailedOpenNamesThePathAndThePlatformCause) {
 
 TEST_F(FatTest, ASecondOpenOfAFileStillOpenIsRefused) {
   handheld_.writeFile(u"\\Storage Card\\corvid.gz", "kernel");
-  GzipFileManager first(&slot_, SourceFat), second(&slot_, SourceFat);
+  GzipFileManager first(&slot_, makeSource(&slot_, SourceType::Fat)), second(&slot_, makeSource(&slot_, SourceType::Fat));
   first.setRoot(u"\\Storage Card\\");
   second.setRoot(u"\\Storage Card\\");
   ASSERT_TRUE(first.open(u"corvid.gz"));
@@ -122,7 +123,7 @@ TEST_F(FatTest, TheTypeCodeChoosesTheSource) {
   file_test::ScratchDir dir;
   handheld_.writeFile(u"\\Storage Card\\corvid.gz", file_test::compressWith("gzip -n -c IN > OUT", content, dir));
   {
-    GzipFileManager gz(&slot_, SourceFat);
+    GzipFileManager gz(&slot_, makeSource(&slot_, SourceType::Fat));
     EXPECT_EQ(console_.text, u"FileManager: FAT\n");
     ASSERT_TRUE(gz.setRoot(u"\\Storage Card\\"));
     ASSERT_TRUE(gz.open(u"corvid.gz"));
@@ -131,21 +132,20 @@ TEST_F(FatTest, TheTypeCodeChoosesTheSource) {
     EXPECT_EQ(readAt(gz, 60000, 0), content);
     gz.close();
   }
-  const std::pair<std::int32_t, const char16_t*> unavailable[] = {
-      {SourceHttp, u"http source is not available in this build yet.\n"},
-      {SourceUfs, u"ufs source is not available in this build yet.\n"},
-      {7, u"ufs source is not available in this build yet.\n"},
+  const std::pair<SourceType, const char16_t*> unavailable[] = {
+      {SourceType::Http, u"http source is not available in this build yet.\n"},
+      {SourceType::Ufs, u"ufs source is not available in this build yet.\n"},
   };
   for (const auto& [type, line] : unavailable) {
     console_.text.clear();
-    GzipFileManager gz(&slot_, type);
+    GzipFileManager gz(&slot_, makeSource(&slot_, type));
     EXPECT_FALSE(gz.setRoot(u"http://127.0.0.1/"));
     EXPECT_FALSE(gz.open(u"corvid.gz"));
     EXPECT_EQ(console_.text, line);
   }
   console_.text.clear();
   handheld_.faults().heapFailAt = 1;
-  GzipFileManager noSource(&slot_, SourceFat);
+  GzipFileManager noSource(&slot_, makeSource(&slot_, SourceType::Fat));
   EXPECT_EQ(console_.text, u"can't allocate file manager.\n");
   EXPECT_FALSE(noSource.setRoot(u"\\Storage Card\\"));
   EXPECT_FALSE(noSource.open(u"corvid.gz"));

@@ -95,15 +95,4 @@ Bytes compressWith(const std::string& pipeline, const Bytes& content, const Scra
   return readBytes(out);
 }
 
-std::int32_t MemorySource::read(void* buffer, std::uint32_t length, std::uint32_t offset) {
-  if (!open_) return -1;
-  if (offset != CurrentPosition) at_ = offset;
-  if (at_ >= content_.size()) return 0;
-  std::uint64_t n = std::min<std::uint64_t>(length, content_.size() - at_);
-  if (piece_ != 0) n = std::min<std::uint64_t>(n, piece_);
-  std::memcpy(buffer, content_.data() + at_, n);
-  at_ += n;
-  return static_cast<std::int32_t>(n);
-}
-
 }  // namespace kestrel::file_test

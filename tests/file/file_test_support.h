@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "file/file_manager.h"
+#include "tests/support/memory_file.h"
 #include "tests/support/capture_console.h"
 #include "tests/support/gzip_writer.h"
 #include "tests/support/host_files.h"
@@ -48,33 +49,14 @@ Bytes kernelLike(std::size_t size, std::uint32_t seed = 1);
 // "gzip -n -c IN > OUT"; fails the test when the tool fails.
 Bytes compressWith(const std::string& pipeline, const Bytes& content, const ScratchDir& dir);
 
-// A source over bytes in memory. Reads hand out at most `piece` bytes each (0: all asked for),
-// which puts buffer refills anywhere in the stream.
-class MemorySource : public FileManager {
+// The shared in-memory file, refusing reads while it is not open (as the gzip layer's source
+// must be opened first). Reads hand out at most `piece` bytes each (0: all asked for).
+class MemorySource : public kestrel_testing::MemoryFile {
  public:
   MemorySource(ConsoleSlot console, Bytes content, std::uint32_t piece = 0)
-      : FileManager(console), content_(std::move(content)), piece_(piece) {}
-  bool setRoot(const char16_t*) override { return true; }
-  bool open(const char16_t*) override {
-    at_ = 0;
-    open_ = true;
-    return true;
+      : MemoryFile(console, std::move(content), piece) {
+    requireOpen = true;
   }
-  std::uint32_t size() override { return static_cast<std::uint32_t>(content_.size()); }
-  void close() override { open_ = false; }
-  std::int32_t read(void* buffer, std::uint32_t length, std::uint32_t offset) override;
-  std::int32_t write(const void*, std::uint32_t, std::uint32_t) override { return 0; }
-  bool seek(std::uint32_t offset) override {
-    at_ = offset;
-    return true;
-  }
-  bool isOpen() const { return open_; }
-
- private:
-  Bytes content_;
-  std::uint32_t piece_;
-  std::uint64_t at_ = 0;
-  bool open_ = false;
 };
 
 }  // namespace kestrel::file_test

@@ -3,6 +3,7 @@
 // is also read with a source that hands out one byte per read, which puts every buffer refill
 // in the middle of a header, a trailer or the two bytes that tell a member from plain data.
 #include "file/gzip_file_manager.h"
+#include "file/sources.h"
 
 #include <gtest/gtest.h>
 
@@ -313,10 +314,11 @@ TEST_F(GzipTest, OnlyTheManagerThatOpenedLastReadsThroughTheStream) {
 }
 
 TEST(SourceType, IsChosenFromTheDirectoryText) {
-  const std::pair<const char16_t*, std::int32_t> cases[] = {
-      {u"\\Storage Card\\", SourceFat}, {u"", SourceFat},           {u"/", SourceUfs},
-      {u"2:/", SourceUfs},              {u"http://10.0.0.1/corvid/", SourceHttp},
-      {u"boot from http://x", SourceHttp}, {u"http:\\\\x", SourceFat},
+  const std::pair<const char16_t*, SourceType> cases[] = {
+      {u"\\Storage Card\\", SourceType::Fat},    {u"", SourceType::Fat},
+      {u"/", SourceType::Ufs},                     {u"2:/", SourceType::Ufs},
+      {u"http://10.0.0.1/corvid/", SourceType::Http}, {u"boot from http://x", SourceType::Http},
+      {u"http:\\\\x", SourceType::Fat},
   };
   for (const auto& [directory, type] : cases) EXPECT_EQ(sourceTypeFor(directory), type);
 }

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "file/gzip_file_manager.h"
+#include "file/sources.h"
 #include "handoff/image.h"
 #include "handoff/qemu_image.h"
 #include "load/elf_loader.h"
@@ -60,7 +61,7 @@ TEST_P(QemuBoot, TheProbeKernelBootsAndPassesEveryCheck) {
   ProbeBoot parts(profile);
   ASSERT_TRUE(parts.arch->init());
 
-  std::unique_ptr<FileManager> files = std::make_unique<GzipFileManager>(&parts.consolePtr, 0);
+  std::unique_ptr<FileManager> files = std::make_unique<GzipFileManager>(&parts.consolePtr, makeSource(&parts.consolePtr, SourceType::Fat));
   FileManager* filesPtr = files.get();
   ASSERT_TRUE(files->setRoot(u"\\Storage Card\\"));
   ASSERT_TRUE(files->open(u"corvid"));

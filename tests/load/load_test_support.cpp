@@ -27,19 +27,6 @@ void LoadTest::newMemoryManager() {
   memoryPointer_ = manager_.get();
 }
 
-std::int32_t MemoryFile::read(void* buffer, std::uint32_t length, std::uint32_t offset) {
-  if (offset == CurrentPosition) offset = at_;
-  if (offset >= content_.size()) return 0;
-  std::uint32_t n = std::min<std::uint32_t>(length, static_cast<std::uint32_t>(content_.size() - offset));
-  if (std::uint64_t{offset} + n > shortFrom && offset < shortUntil) {
-    if (failHard) return -1;
-    n = shortFrom > offset ? shortFrom - offset : 0;
-  }
-  std::copy_n(content_.begin() + offset, n, static_cast<std::uint8_t*>(buffer));
-  at_ = offset + n;
-  return static_cast<std::int32_t>(n);
-}
-
 std::vector<Link> walkChain(std::uint32_t first) {
   handheld::PhysicalMemory& memory = handheld::physicalMemory();
   std::vector<Link> links;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "file/file_manager.h"
+#include "tests/support/memory_file.h"
 #include "memory/lock_pages_memory_manager.h"
 #include "tests/support/capture_console.h"
 #include "tests/support/handheld_fixture.h"
@@ -37,32 +38,9 @@ class LoadTest : public ::testing::Test {
   MemoryManager* memoryPointer_ = nullptr;
 };
 
-// A file in memory with a damaged stretch [shortFrom, shortUntil): a read that touches it
-// delivers only the bytes before it, or fails with -1 when `failHard` is set.
-class MemoryFile : public FileManager {
- public:
-  MemoryFile(ConsoleSlot console, Bytes content) : FileManager(console), content_(std::move(content)) {}
-  bool setRoot(const char16_t*) override { return true; }
-  bool open(const char16_t*) override {
-    at_ = 0;
-    return true;
-  }
-  std::uint32_t size() override { return static_cast<std::uint32_t>(content_.size()); }
-  void close() override {}
-  std::int32_t read(void* buffer, std::uint32_t length, std::uint32_t offset) override;
-  std::int32_t write(const void*, std::uint32_t, std::uint32_t) override { return -1; }
-  bool seek(std::uint32_t offset) override {
-    at_ = offset;
-    return true;
-  }
-
-  std::uint32_t shortFrom = 0xFFFFFFFFu, shortUntil = 0xFFFFFFFFu;
-  bool failHard = false;
-
- private:
-  Bytes content_;
-  std::uint32_t at_ = 0;
-};
+// The shared in-memory file: a damaged stretch [shortFrom, shortUntil) makes a read that
+// touches it deliver only the bytes before it, or fail with -1 when `failHard` is set.
+using MemoryFile = kestrel_testing::MemoryFile;
 
 struct Link {
   std::uint32_t at, next, source, destination, length;

@@ -1,4 +1,4 @@
-#include "boot/framebuffer.h"
+#include "arch/framebuffer.h"
 
 #include "platform/display.h"
 

@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "boot/platform_table.h"
+#include "common/platform_id.h"
 
 namespace kestrel {
 
