@@ -8,7 +8,9 @@
 #include <algorithm>
 #include <cstring>
 
+#include "arch/architecture.h"
 #include "file/fat_file_manager.h"
+#include "file/http_file_manager.h"
 #include "platform/bytes.h"
 #include "platform/heap.h"
 
@@ -63,7 +65,8 @@ void deleteFromNew(FileManager* source) { delete source; }
 FileManager* makeSource(ConsoleSlot console, std::int32_t type) {
   switch (type) {
     case SourceFat: return ce::heapNew<FatFileManager>(console);
-    case SourceHttp: return ce::heapNew<UnavailableSource>(console, u"http");
+    // The HTTP source chooses its WinSock start-up by the version the system probe recorded.
+    case SourceHttp: return ce::heapNew<HttpFileManager>(console, osVersion);
     default: return ce::heapNew<UnavailableSource>(console, u"ufs");
   }
 }

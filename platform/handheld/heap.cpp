@@ -41,6 +41,15 @@ bool injectFailure() {
   return true;
 }
 
+// No block can be larger than the machine's whole DRAM: a size that a server or a file names
+// fails here as it would on the device, instead of being granted by the build machine.
+bool largerThanMemory(std::size_t bytes) {
+  if (!installed()) return false;
+  std::uint64_t dram = 0;
+  for (const DramBank& bank : current().config().profile.dram) dram += bank.size;
+  return dram != 0 && bytes > dram;
+}
+
 }  // namespace
 
 std::size_t heapBlocksInUse() { return liveBlocks; }
@@ -55,7 +64,8 @@ void* LocalAlloc(UINT flags, std::size_t bytes) {
     SetLastError(ErrorInvalidParameter);
     return nullptr;
   }
-  if (handheld::injectFailure() || bytes > static_cast<std::size_t>(-1) - sizeof(handheld::Header)) {
+  if (handheld::injectFailure() || handheld::largerThanMemory(bytes) ||
+      bytes > static_cast<std::size_t>(-1) - sizeof(handheld::Header)) {
     SetLastError(ErrorNotEnoughMemory);
     return nullptr;
   }
