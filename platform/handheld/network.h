@@ -29,11 +29,12 @@ int resolve(const std::string& name, std::vector<std::uint32_t>& addresses);
 
 namespace handheld {
 
-// What the current machine's WinSock has seen, for tests: WSAStartup and WSACleanup calls and
-// the sockets still open.
+// What the current machine's WinSock has seen, for tests: WSAStartup and WSACleanup calls, the
+// sockets made and those still open.
 struct SocketCounters {
   int startups = 0;
   int cleanups = 0;
+  int created = 0;
   std::size_t open = 0;
 };
 SocketCounters socketCounters();

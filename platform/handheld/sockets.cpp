@@ -62,7 +62,7 @@ bool dottedAddress(const char* text, std::uint32_t& address) {
 
 SocketCounters socketCounters() {
   const SocketState& s = sockets();
-  return {s.startups, s.cleanups, s.open.size()};
+  return {s.startups, s.cleanups, s.created, s.open.size()};
 }
 
 }  // namespace handheld
@@ -124,6 +124,7 @@ SOCKET socket(int family, int type, int protocol) {
   SocketState& s = sockets();
   const SOCKET number = s.next;
   s.next += 4;
+  ++s.created;
   s.open.emplace(number, handle);
   return number;
 }

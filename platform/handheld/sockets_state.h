@@ -25,6 +25,7 @@ struct SocketState {
   ce::SOCKET next = 0x100;
   int startups = 0;
   int cleanups = 0;
+  int created = 0;
   int live = 0;  // WSAStartup calls not yet matched by WSACleanup
 
   // gethostbyname's last answer: it stays valid until the next call.
