@@ -285,7 +285,7 @@ void HttpFileManager::printReceiveFailure(const HttpConnection& connection, std:
   }
 }
 
-bool HttpFileManager::exchange(Method method, HttpConnection& connection, char* header, std::uint32_t& received,
+bool HttpFileManager::exchange(HttpConnection& connection, char* header, std::uint32_t& received,
                                Response& response) {
   const char* path = nameBuffer_ + (nameBuffer_[0] == '/');
   if (connection.socket() == ce::InvalidSocket) {
@@ -343,7 +343,7 @@ std::int64_t HttpFileManager::headExchange() {
   std::uint32_t received = 0;
   Response response;
   // Whatever follows the header (a server may send the body on HEAD too) is not read.
-  if (!exchange(Method::Head, connection, header.get(), received, response)) return -1;
+  if (!exchange(connection, header.get(), received, response)) return -1;
   headerLength_ = response.headerBytes;
   console().print(u"open http://%S%S%S - header %d byte contents %d byte\n", hostName_,
                   nameBuffer_[0] == '/' ? "" : "/", nameBuffer_, response.headerBytes, response.contentLength);
@@ -367,7 +367,7 @@ bool HttpFileManager::fetchBody() {
   }
   std::uint32_t received = 0;
   Response response;
-  if (!exchange(Method::Get, connection, header.get(), received, response)) return false;
+  if (!exchange(connection, header.get(), received, response)) return false;
 
   // The GET's own Content-Length counts: it describes the body that follows it.
   const std::uint32_t length = static_cast<std::uint32_t>(response.contentLength);

@@ -72,7 +72,7 @@ class HttpFileManager final : public FileManager {
   // (HeaderLimit bytes); `received` counts what arrived, body bytes behind the header included.
   // Prints the failure's line and returns false when there is no 200 response with a
   // Content-Length.
-  bool exchange(Method method, HttpConnection& connection, char* header, std::uint32_t& received,
+  bool exchange(HttpConnection& connection, char* header, std::uint32_t& received,
                 Response& response);
   bool parseHeader(const char* header, std::uint32_t bytes, Response& response);
   // The HEAD request: the content length, or -1 after the failure's line.
