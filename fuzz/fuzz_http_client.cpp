@@ -17,8 +17,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <atomic>
-#include <condition_variable>
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -154,8 +153,10 @@ bool expectedBody(const std::string& reply, bool needBody, std::string& body) {
     const std::size_t colon = line.find(':');
     if (colon == std::string_view::npos || lower(trim(line.substr(0, colon))) != "content-length") continue;
     const std::string_view value = trim(line.substr(colon + 1));
-    if (value.empty() || value.size() > 12 || value.find_first_not_of("0123456789") != std::string_view::npos) return false;
-    const unsigned long long v = std::stoull(std::string(value));
+    if (value.empty() || value.find_first_not_of("0123456789") != std::string_view::npos) return false;
+    // Leading zeros are allowed; anything past 2^32 is too large anyway.
+    unsigned long long v = 0;
+    for (char digit : value) v = std::min(v * 10 + static_cast<unsigned>(digit - '0'), 0x100000000ull);
     if (found && v != length) return false;
     found = true;
     length = v;
