@@ -8,8 +8,8 @@ STATE_DIR/www is the folder every server serves (the tests fill it); STATE_DIR/p
 "NAME PORT" for nginx, lighttpd, busybox, python, scripted and blackhole.
 
 A supervisor process owns the servers: it runs the scripted server itself and stops everything
-on `stop`, on SIGTERM, or at the latest after --lifetime seconds, so a test run that dies
-leaves nothing behind for long.
+on `stop`, on SIGTERM, when the process that ran `start` (CTest, a benchmark) is gone, or at the
+latest after four hours, so a test run that dies leaves nothing behind.
 
 The scripted server misbehaves on request. The first path element names what it does with the
 file named by the rest (/MODE/NAME):
@@ -224,7 +224,21 @@ def start_real(name, port, www, state):
     return subprocess.Popen(command, stdout=out, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL, cwd=logs)
 
 
-def supervise(state, lifetime):
+def alive(pid):
+    try:
+        os.kill(pid, 0)
+    except ProcessLookupError:
+        return False
+    except PermissionError:
+        return True
+    try:
+        with open("/proc/%d/stat" % pid) as f:
+            return f.read().rsplit(")", 1)[1].split()[0] != "Z"
+    except OSError:
+        return False
+
+
+def supervise(state, lifetime, owner):
     www = os.path.join(state, "www")
     os.makedirs(www, exist_ok=True)
     stop = threading.Event()
@@ -273,6 +287,8 @@ def supervise(state, lifetime):
         while not stop.is_set() and time.time() < end:
             if any(child.poll() is not None for child in children):
                 break
+            if owner and not alive(owner):
+                break
             stop.wait(0.5)
     finally:
         stop.set()
@@ -299,8 +315,8 @@ def main():
     os.makedirs(state, exist_ok=True)
     pidfile = os.path.join(state, "supervisor.pid")
     if sys.argv[1] == "supervise":
-        lifetime = float(sys.argv[3]) if len(sys.argv) > 3 else 1800
-        supervise(state, lifetime)
+        owner = int(sys.argv[3]) if len(sys.argv) > 3 else 0
+        supervise(state, 4 * 3600, owner)
         return 0
     if sys.argv[1] == "start":
         stop_supervisor(pidfile)
@@ -310,7 +326,8 @@ def main():
             except OSError:
                 pass
         log = open(os.path.join(state, "supervisor.log"), "wb")
-        child = subprocess.Popen([sys.executable, os.path.abspath(__file__), "supervise", state] + sys.argv[3:4],
+        # The servers live as long as whoever asked for them (CTest, a benchmark) at most.
+        child = subprocess.Popen([sys.executable, os.path.abspath(__file__), "supervise", state, str(os.getppid())],
                                  stdout=log, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL,
                                  start_new_session=True)
         with open(pidfile, "w") as f:
