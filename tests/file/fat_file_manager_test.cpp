@@ -131,8 +131,13 @@ TEST_F(FatTest, TheTypeCodeChoosesTheSource) {
     EXPECT_EQ(readAt(gz, 60000, 0), content);
     gz.close();
   }
+  // The HTTP source is made for its code (its own tests are HttpFileManagerTests).
+  {
+    console_.text.clear();
+    GzipFileManager http(&slot_, SourceHttp);
+    EXPECT_EQ(console_.text, u"FileManager: HTTP\n");
+  }
   const std::pair<std::int32_t, const char16_t*> unavailable[] = {
-      {SourceHttp, u"http source is not available in this build yet.\n"},
       {SourceUfs, u"ufs source is not available in this build yet.\n"},
       {7, u"ufs source is not available in this build yet.\n"},
   };
