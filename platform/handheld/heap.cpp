@@ -8,6 +8,7 @@
 
 #include "platform/files.h"
 #include "platform/handheld/heap_check.h"
+#include "platform/handheld/host_memory.h"
 #include "platform/handheld/machine.h"
 #include "platform/handheld/state.h"
 
@@ -75,6 +76,7 @@ void* LocalAlloc(UINT flags, std::size_t bytes) {
     SetLastError(ErrorNotEnoughMemory);
     return nullptr;
   }
+  if (total >= (4u << 20)) handheld::adviseLargeBlock(raw, total);
   auto* header = static_cast<handheld::Header*>(raw);
   header->bytes = bytes;
   header->magic = handheld::liveMagic;
