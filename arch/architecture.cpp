@@ -6,8 +6,6 @@
 
 namespace kestrel {
 
-ce::OSVERSIONINFOW osVersion{0, 0, 0, 0, 0, {}};
-
 Architecture::Architecture(ConsoleSlot console, MemoryManagerSlot memoryManager)
     : console_(console), memoryManager_(memoryManager) {}
 

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "common/os_version.h"
 #include "common/processor_family.h"
 #include "console/console.h"
 #include "console/serial_console.h"
@@ -18,9 +19,7 @@ namespace kestrel {
 // The Windows CE version the program is built for (2.11).
 constexpr int BuiltForWindowsCe = 211;
 
-// The running system's version, rewritten by every systemInfo; all zero until the first.
-// The HTTP file manager reads it when it is made.
-extern ce::OSVERSIONINFOW osVersion;
+// systemInfo records the running system's version in `osVersion` (common/os_version.h).
 
 class Architecture {
  public:

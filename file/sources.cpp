@@ -2,7 +2,9 @@
 
 #include <string_view>
 
+#include "common/os_version.h"
 #include "file/fat_file_manager.h"
+#include "file/http_file_manager.h"
 #include "platform/heap.h"
 
 namespace kestrel {
@@ -43,7 +45,8 @@ FileManager* makeSource(ConsoleSlot console, SourceType type) {
     case SourceType::Fat:
       return ce::heapNew<FatFileManager>(console);
     case SourceType::Http:
-      return ce::heapNew<UnavailableSource>(console, u"http");
+      // The HTTP source chooses its WinSock start-up by the version the system probe recorded.
+      return ce::heapNew<HttpFileManager>(console, osVersion);
     case SourceType::Ufs:
       return ce::heapNew<UnavailableSource>(console, u"ufs");
   }

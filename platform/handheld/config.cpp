@@ -142,6 +142,45 @@ bool parseOsVersion(const std::string& value, Profile& p) {
   return true;
 }
 
+bool parseAddress(std::string_view text, std::array<std::uint8_t, 4>& out) {
+  for (int i = 0; i < 4; ++i) {
+    std::size_t dot = i < 3 ? text.find('.') : text.size();
+    if (dot == std::string_view::npos) return false;
+    unsigned part = 0;
+    if (!numberIn(text.substr(0, dot), 0u, 255u, part)) return false;
+    out[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(part);
+    text.remove_prefix(i < 3 ? dot + 1 : dot);
+  }
+  return text.empty();
+}
+
+// "server 127.0.0.2 127.0.0.1; other 127.0.0.1"
+bool parseHosts(const std::string& value, std::vector<HostEntry>& hosts, std::string& why) {
+  hosts.clear();
+  std::istringstream entries(value);
+  std::string entry;
+  while (std::getline(entries, entry, ';')) {
+    std::istringstream words(entry);
+    HostEntry host;
+    if (!(words >> host.name)) continue;
+    std::string address;
+    while (words >> address) {
+      std::array<std::uint8_t, 4> bytes{};
+      if (!parseAddress(address, bytes)) {
+        why = "bad address '" + address + "' for host '" + host.name + "' (A.B.C.D)";
+        return false;
+      }
+      host.addresses.push_back(bytes);
+    }
+    if (host.addresses.empty()) {
+      why = "host '" + host.name + "' has no address";
+      return false;
+    }
+    hosts.push_back(std::move(host));
+  }
+  return true;
+}
+
 struct Line {
   int number;
   std::string key, value;
@@ -156,6 +195,8 @@ std::string expected(const std::string& key) {
   if (key == "display") return "WIDTHxHEIGHTxBPP";
   if (key == "dpi") return "a number from 1 to 1000";
   if (key == "timezone_bias" || key == "daylight_bias") return "minutes from -1440 to 1440";
+  if (key == "network") return "on or off";
+  if (key == "net_timeout") return "seconds from 1 to 3600";
   return "0 or 1";
 }
 
@@ -200,6 +241,13 @@ bool apply(const Line& l, Config& c, std::string& why) {
     ok = flag(v, c.unlockPages);
   } else if (k == "get_version_ex") {
     ok = flag(v, c.getVersionEx);
+  } else if (k == "network") {
+    ok = v == "on" || v == "off";
+    if (ok) c.network = v == "on";
+  } else if (k == "net_timeout") {
+    ok = numberIn(std::string_view(v), 1, 3600, c.netTimeoutSeconds);
+  } else if (k == "hosts") {
+    return parseHosts(v, c.hosts, why);
   } else {
     why = "unknown key '" + k + "'";
     return false;
@@ -342,6 +390,18 @@ bool configText(const Config& config, const std::string& where, std::string& tex
   if (!config.lockPages) out << "lock_pages = 0\n";
   if (!config.unlockPages) out << "unlock_pages = 0\n";
   if (!config.getVersionEx) out << "get_version_ex = 0\n";
+  if (!config.network) out << "network = off\n";
+  if (config.netTimeoutSeconds != Config().netTimeoutSeconds) out << "net_timeout = " << config.netTimeoutSeconds << "\n";
+  if (!config.hosts.empty()) {
+    out << "hosts =";
+    for (std::size_t h = 0; h < config.hosts.size(); ++h) {
+      out << (h ? "; " : " ") << config.hosts[h].name;
+      for (const auto& a : config.hosts[h].addresses) {
+        out << " " << unsigned(a[0]) << "." << unsigned(a[1]) << "." << unsigned(a[2]) << "." << unsigned(a[3]);
+      }
+    }
+    out << "\n";
+  }
   text = out.str();
   return true;
 }

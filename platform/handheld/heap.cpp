@@ -8,6 +8,7 @@
 
 #include "platform/files.h"
 #include "platform/handheld/heap_check.h"
+#include "platform/handheld/host_memory.h"
 #include "platform/handheld/machine.h"
 #include "platform/handheld/state.h"
 
@@ -41,6 +42,15 @@ bool injectFailure() {
   return true;
 }
 
+// No block can be larger than the machine's whole DRAM: a size that a server or a file names
+// fails here as it would on the device, instead of being granted by the build machine.
+bool largerThanMemory(std::size_t bytes) {
+  if (!installed()) return false;
+  std::uint64_t dram = 0;
+  for (const DramBank& bank : current().config().profile.dram) dram += bank.size;
+  return dram != 0 && bytes > dram;
+}
+
 }  // namespace
 
 std::size_t heapBlocksInUse() { return liveBlocks; }
@@ -55,7 +65,8 @@ void* LocalAlloc(UINT flags, std::size_t bytes) {
     SetLastError(ErrorInvalidParameter);
     return nullptr;
   }
-  if (handheld::injectFailure() || bytes > static_cast<std::size_t>(-1) - sizeof(handheld::Header)) {
+  if (handheld::injectFailure() || handheld::largerThanMemory(bytes) ||
+      bytes > static_cast<std::size_t>(-1) - sizeof(handheld::Header)) {
     SetLastError(ErrorNotEnoughMemory);
     return nullptr;
   }
@@ -65,6 +76,7 @@ void* LocalAlloc(UINT flags, std::size_t bytes) {
     SetLastError(ErrorNotEnoughMemory);
     return nullptr;
   }
+  if (total >= (4u << 20)) handheld::adviseLargeBlock(raw, total);
   auto* header = static_cast<handheld::Header*>(raw);
   header->bytes = bytes;
   header->magic = handheld::liveMagic;

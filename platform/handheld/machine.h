@@ -3,6 +3,7 @@
 // injectable failures, and the processor state. One machine is current at a time; the
 // services of platform/*.h act on it. Tests and the front ends choose it.
 #pragma once
+#include <array>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -46,6 +47,12 @@ const Profile* findProfile(const std::string& name);
 
 enum class PageOrder { Sequential, Reverse, Shuffle, Hostile };
 
+// A name the handheld's own hosts table resolves, with its IPv4 addresses in order.
+struct HostEntry {
+  std::string name;
+  std::vector<std::array<std::uint8_t, 4>> addresses;
+};
+
 // handheld.ini, after the profile's defaults have been applied.
 struct Config {
   Profile profile;
@@ -60,6 +67,12 @@ struct Config {
   // coredll.dll and its exports; handheld.ini can remove them (coredll, lock_pages, unlock_pages,
   // get_version_ex = 0).
   bool coredll = true, lockPages = true, unlockPages = true, getVersionEx = true;
+  // The network (`network = on|off`): the build machine's loopback. A connect or a receive
+  // gives up after `net_timeout` seconds without progress. `hosts = NAME ADDR [ADDR...]; ...`
+  // are names the handheld resolves itself, before asking the build machine's resolver.
+  bool network = true;
+  int netTimeoutSeconds = 30;
+  std::vector<HostEntry> hosts;
 };
 
 // Reads DIR/handheld.ini. On an error returns false and sets `error` to "FILE:LINE: what".

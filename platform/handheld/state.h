@@ -8,6 +8,7 @@
 #include "platform/handheld/physical_memory.h"
 #include "platform/handheld/processor.h"
 #include "platform/handheld/serial.h"
+#include "platform/handheld/sockets_state.h"
 
 namespace handheld {
 
@@ -38,4 +39,5 @@ struct handheld::Machine::State {
   ProcessorState processor;  // kernel mode, CPSR, CP15, the jump
   std::unique_ptr<PhysicalMemory> physicalMemory;  // DRAM frames and regions; made at first use
   SerialState serial;        // COM1: driver, UART and the line they share
+  SocketState sockets;       // WinSock: open sockets, start-ups, the resolver's last answer
 };

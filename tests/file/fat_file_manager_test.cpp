@@ -132,8 +132,13 @@ TEST_F(FatTest, TheTypeCodeChoosesTheSource) {
     EXPECT_EQ(readAt(gz, 60000, 0), content);
     gz.close();
   }
+  // The HTTP source is made for its code (its own tests are HttpFileManagerTests).
+  {
+    console_.text.clear();
+    GzipFileManager http(&slot_, makeSource(&slot_, SourceType::Http));
+    EXPECT_EQ(console_.text, u"FileManager: HTTP\n");
+  }
   const std::pair<SourceType, const char16_t*> unavailable[] = {
-      {SourceType::Http, u"http source is not available in this build yet.\n"},
       {SourceType::Ufs, u"ufs source is not available in this build yet.\n"},
   };
   for (const auto& [type, line] : unavailable) {

@@ -87,3 +87,19 @@ TEST(Heap, RefusesMovableBlocksAndSizesThatWrap) {
 }
 
 }  // namespace
+
+namespace {
+
+// No block is larger than the machine's DRAM: a size a server or a file names is refused as
+// the device would refuse it (a Compaq iPAQ H3600 has 32 MiB).
+TEST(Heap, RefusesABlockLargerThanTheWholeMemory) {
+  TempHandheld handheld;
+  void* all = ce::LocalAlloc(ce::LmemFixed, 32u << 20);
+  EXPECT_NE(all, nullptr);
+  ce::LocalFree(all);
+  ce::SetLastError(0);
+  EXPECT_EQ(ce::LocalAlloc(ce::LmemFixed, (32u << 20) + 1), nullptr);
+  EXPECT_EQ(ce::GetLastError(), ce::ErrorNotEnoughMemory);
+}
+
+}  // namespace
