@@ -138,6 +138,7 @@ bool GzipFileManager::open(const char16_t* name) {
   claimStream();
   endInflate();  // an open without close in between must not leak the previous state
   resetState();
+  index_.start();
   sourcePosition_ = 0;
   if (!startInflate()) {
     source_->close();
@@ -150,6 +151,7 @@ bool GzipFileManager::open(const char16_t* name) {
 
 void GzipFileManager::close() {
   releaseStream();
+  index_.clear();
   if (source_) source_->close();
 }
 
@@ -309,8 +311,20 @@ std::int32_t GzipFileManager::readHere(void* buffer, std::uint32_t length) {
       }
     }
     const std::uint32_t room = stream_->avail_out;
-    status_ = inflate(stream_, Z_NO_FLUSH);
+    // When an access point is due, inflate stops at the next block boundary to record it and
+    // then goes on as if it had not stopped.
+    const bool pointDue = index_.due(position());
+    status_ = inflate(stream_, pointDue ? Z_BLOCK : Z_NO_FLUSH);
     bytesInflated_ += room - stream_->avail_out;
+    if (pointDue && stoppedAtBlockBoundary()) {
+      status_ = Z_OK;
+      if (!afterLastBlock()) {
+        crc_ = crc32(crc_, start, static_cast<uInt>(stream_->next_out - start));
+        start = stream_->next_out;
+        recordAccessPoint();
+      }
+      continue;
+    }
 
     if (status_ == Z_STREAM_END) {
       // A member ended: its CRC and length must match the trailer.
@@ -325,6 +339,7 @@ std::int32_t GzipFileManager::readHere(void* buffer, std::uint32_t length) {
         memberBase_ += memberLength;
         stream_->total_out = 0;  // the member is counted in memberBase_ from here on
         checkHeader();
+        if (status_ == Z_OK && !compressed_) index_.recordPlainTail(plainBase_, plainStart_);
         if (status_ == Z_OK) {
           // A further member, or plain data, follows.
           inflateReset(stream_);
@@ -384,8 +399,9 @@ bool GzipFileManager::seek(std::uint32_t offset) {
     stream_->avail_in = 0;
     return true;
   }
-  // Backwards there is only the way from the start: the deflate data cannot be read in reverse.
-  if (offset < position()) rewind();
+  // The deflate data cannot be read in reverse: backwards (or far ahead) inflation goes on
+  // from the nearest access point, or else from the start of the file.
+  if (!jumpToward(offset) && offset < position()) rewind();
   if (!compressed_) return seek(offset);
   const std::uint32_t here = position();
   if (offset > here) {

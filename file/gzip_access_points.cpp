@@ -1,0 +1,99 @@
+// GzipFileManager's access points: recording them at deflate block boundaries while a file is
+// inflated, and going on from one instead of from the start of the file when a seek jumps.
+// Everything else of the layer is in gzip_file_manager.cpp.
+#include <zlib.h>
+
+#include "file/gzip_file_manager.h"
+
+namespace kestrel {
+
+namespace {
+
+// Bits of z_stream::data_type after inflate returns (see zlib.h): the number of bits of the
+// last input byte not yet used, whether the block inflate is in is the last one, and whether
+// it stopped right after a block ended.
+constexpr int UnusedBitsMask = 7;
+constexpr int InLastBlock = 64;
+constexpr int AtBlockBoundary = 128;
+
+}  // namespace
+
+bool GzipFileManager::stoppedAtBlockBoundary() const {
+  // A stop at a boundary can come without progress (the end of a block still in inflate's
+  // bit buffer): zlib calls that Z_BUF_ERROR, but nothing is wrong.
+  return (status_ == Z_OK || status_ == Z_BUF_ERROR) && (stream_->data_type & AtBlockBoundary) != 0;
+}
+
+bool GzipFileManager::afterLastBlock() const { return (stream_->data_type & InLastBlock) != 0; }
+
+void GzipFileManager::recordAccessPoint() {
+  AccessPoint point;
+  point.out = position();
+  point.memberBase = memberBase_;
+  point.source = sourcePosition_ - stream_->avail_in;
+  point.crc = crc_;
+  point.bits = stream_->data_type & UnusedBitsMask;
+  index_.record(point, stream_);
+}
+
+bool GzipFileManager::resumeAt(const AccessPoint& point) {
+  if (!inflateLive_ || inflateReset(stream_) != Z_OK) return false;
+  // Bits left over in the byte before the point are read again with it.
+  const std::uint32_t from = point.source - (point.bits ? 1u : 0u);
+  if (!source_->seek(from)) return false;
+  sourcePosition_ = from;
+  stream_->next_in = input_;
+  stream_->avail_in = 0;
+  endOfInput_ = false;
+  if (point.bits) {
+    const int partial = getByte();
+    if (partial < 0 || inflatePrime(stream_, point.bits, partial >> (8 - point.bits)) != Z_OK) return false;
+  }
+  if (point.windowBytes > 0 && inflateSetDictionary(stream_, point.window, point.windowBytes) != Z_OK) return false;
+  // The member goes on: its length and CRC so far, so that its trailer is checked as if it
+  // had been read from its start.
+  memberBase_ = point.memberBase;
+  stream_->total_out = point.out - point.memberBase;
+  crc_ = point.crc;
+  compressed_ = 1;
+  status_ = Z_OK;
+  plainBase_ = 0;
+  plainStart_ = 0;
+  return true;
+}
+
+bool GzipFileManager::resumeInPlainTail() {
+  const std::uint32_t at = index_.plainTailSource();
+  if (!source_->seek(at)) return false;
+  sourcePosition_ = at;
+  stream_->next_in = input_;
+  stream_->avail_in = 0;
+  endOfInput_ = false;
+  memberBase_ = index_.plainTailOut();
+  stream_->total_out = 0;
+  compressed_ = 0;
+  status_ = Z_OK;
+  plainBase_ = index_.plainTailOut();
+  plainStart_ = at;
+  return true;
+}
+
+bool GzipFileManager::jumpToward(std::uint32_t offset) {
+  const std::uint32_t here = position();
+  const bool back = offset < here;
+  // Ahead only while the stream is healthy: damage or the end already met stay where they are.
+  if (!back && status_ != Z_OK) return false;
+  bool moved = false;
+  if (index_.plainTailKnown() && index_.plainTailOut() <= offset && (back || index_.plainTailOut() > here)) {
+    moved = resumeInPlainTail();
+  } else {
+    const AccessPoint* point = index_.below(offset);
+    if (!point || (!back && point->out <= here)) return false;
+    moved = resumeAt(*point);
+  }
+  // A source that cannot go back there leaves the state half changed: start over instead.
+  if (!moved) rewind();
+  return true;
+}
+
+}  // namespace kestrel
