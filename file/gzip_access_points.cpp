@@ -18,13 +18,35 @@ constexpr int AtBlockBoundary = 128;
 
 }  // namespace
 
-bool GzipFileManager::stoppedAtBlockBoundary() const {
-  // A stop at a boundary can come without progress (the end of a block still in inflate's
-  // bit buffer): zlib calls that Z_BUF_ERROR, but nothing is wrong.
-  return (status_ == Z_OK || status_ == Z_BUF_ERROR) && (stream_->data_type & AtBlockBoundary) != 0;
+int GzipFileManager::inflateStep(std::uint8_t*& start) {
+  // What one inflate call with Z_NO_FLUSH does, done as a chain of calls that stop at the block
+  // boundaries where an access point is due: the same input and output, no refill between, so
+  // the reading goes on exactly as without points (damage found at the same read).
+  const uInt inBefore = stream_->avail_in;
+  const uInt outBefore = stream_->avail_out;
+  bool pointDue = index_.due(position());
+  for (;;) {
+    const uInt room = stream_->avail_out;
+    int status = inflate(stream_, pointDue ? Z_BLOCK : Z_NO_FLUSH);
+    bytesInflated_ += room - stream_->avail_out;
+    // A stop at a boundary can come without progress (the end of a block still in inflate's
+    // bit buffer), which zlib calls Z_BUF_ERROR: nothing is wrong.
+    const bool atBoundary =
+        pointDue && (status == Z_OK || status == Z_BUF_ERROR) && (stream_->data_type & AtBlockBoundary) != 0;
+    if (!atBoundary) {
+      // zlib's Z_BUF_ERROR means that the call moved nothing; over the whole chain something
+      // may have moved, and then a single call would have said Z_OK.
+      if (status == Z_BUF_ERROR && (stream_->avail_in != inBefore || stream_->avail_out != outBefore)) status = Z_OK;
+      return status;
+    }
+    if ((stream_->data_type & InLastBlock) == 0) {  // after the last block nothing is left to resume
+      crc_ = crc32(crc_, start, static_cast<uInt>(stream_->next_out - start));
+      start = stream_->next_out;
+      recordAccessPoint();
+    }
+    pointDue = index_.due(position());
+  }
 }
-
-bool GzipFileManager::afterLastBlock() const { return (stream_->data_type & InLastBlock) != 0; }
 
 void GzipFileManager::recordAccessPoint() {
   AccessPoint point;

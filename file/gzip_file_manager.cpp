@@ -310,22 +310,7 @@ std::int32_t GzipFileManager::readHere(void* buffer, std::uint32_t length) {
         stream_->next_in = input_;
       }
     }
-    const std::uint32_t room = stream_->avail_out;
-    // When an access point is due, inflate stops at the next block boundary to record it and
-    // then goes on as if it had not stopped.
-    const bool pointDue = index_.due(position());
-    status_ = inflate(stream_, pointDue ? Z_BLOCK : Z_NO_FLUSH);
-    bytesInflated_ += room - stream_->avail_out;
-    if (pointDue && stoppedAtBlockBoundary()) {
-      status_ = Z_OK;
-      if (!afterLastBlock()) {
-        crc_ = crc32(crc_, start, static_cast<uInt>(stream_->next_out - start));
-        start = stream_->next_out;
-        recordAccessPoint();
-      }
-      continue;
-    }
-
+    status_ = inflateStep(start);  // inflate, keeping access points on the way
     if (status_ == Z_STREAM_END) {
       // A member ended: its CRC and length must match the trailer.
       crc_ = crc32(crc_, start, static_cast<uInt>(stream_->next_out - start));
@@ -401,8 +386,11 @@ bool GzipFileManager::seek(std::uint32_t offset) {
   }
   // The deflate data cannot be read in reverse: backwards (or far ahead) inflation goes on
   // from the nearest access point, or else from the start of the file.
-  if (!jumpToward(offset) && offset < position()) rewind();
-  if (!compressed_) return seek(offset);
+  const bool jumped = jumpToward(offset);
+  if (!jumped && offset < position()) rewind();
+  // Plain data reached by a jump is read through, as it would have been from the member
+  // before it: past its end the seek fails, as it does from there.
+  if (!compressed_ && !jumped) return seek(offset);
   const std::uint32_t here = position();
   if (offset > here) {
     const std::int64_t skipped = skip(offset - here);

@@ -60,8 +60,7 @@ class GzipFileManager final : public FileManager {
   bool resumeAt(const AccessPoint& point);
   bool resumeInPlainTail();
   bool jumpToward(std::uint32_t offset);
-  bool stoppedAtBlockBoundary() const;
-  bool afterLastBlock() const;
+  int inflateStep(std::uint8_t*& start);
   void recordAccessPoint();
   int getByte();
   std::uint32_t getLong();

@@ -166,6 +166,8 @@ TEST_F(GzipAccessTest, RandomAccessAnswersAsARestartFromZeroDoesAndInflatesLess)
       {"two members", file_test::concat(memberOne, memberTwo), file_test::concat(one, two), 16384, false},
       {"member and plain data", file_test::concat(memberTwo, tail), file_test::concat(two, tail), 4096, false},
       {"wrong CRC in the first member's trailer", file_test::concat(badCrc, memberTwo), one, 16384, false},
+      // A point due at every boundary, the end of the last block included.
+      {"wrong CRC, spans of one byte", file_test::concat(badCrc, memberTwo), one, 1, false},
       {"wrong length in the second member's trailer", file_test::concat(memberOne, badLength), file_test::concat(one, two),
        16384, false},
       {"deflate data cut short", Bytes(memberOne.begin(), memberOne.begin() + memberOne.size() * 2 / 3), one, 8192, false},
@@ -174,8 +176,13 @@ TEST_F(GzipAccessTest, RandomAccessAnswersAsARestartFromZeroDoesAndInflatesLess)
   for (const Case& c : cases) {
     for (std::uint32_t piece : {0u, 13u}) {
       SCOPED_TRACE(std::string(c.what) + ", source pieces of " + std::to_string(piece));
-      // The file once through first, as realSize does at a boot, then a random walk.
-      std::vector<Step> walk{{Step::RealSize}};
+      // Nothing read at the very end (where a damaged trailer must already show); the file
+      // once through, as realSize does at a boot; from the start past the end and back into
+      // the middle; then a random walk.
+      const auto size = static_cast<std::uint32_t>(c.content.size());
+      std::vector<Step> walk{{Step::ReadAt, 0, size},   {Step::RealSize},          {Step::ReadAt, 10, 0},       {Step::Seek, 0, size + 50},
+                             {Step::ReadOn, 10, 0},     {Step::ReadAt, 10, size / 2}, {Step::Seek, 0, size - 3},
+                             {Step::ReadAt, 100, 5},    {Step::ReadOn, 100000, 0}};
       const std::vector<Step> more = randomWalk(c.content.size(), piece + 77, 150);
       walk.insert(walk.end(), more.begin(), more.end());
       // One file open at a time: the stream is the process's. The walk runs with the access
@@ -196,9 +203,6 @@ TEST_F(GzipAccessTest, RandomAccessAnswersAsARestartFromZeroDoesAndInflatesLess)
       EXPECT_EQ(plain->accessIndex().count(), 0u);
       plain->close();
       expectSameAnswers(walk, withPoints, without, c.content);
-      if (std::string(c.what).find("wrong") == std::string::npos && std::string(c.what) != "deflate data cut short") {
-        EXPECT_EQ(withPoints[0].result, c.content.size());
-      }
       EXPECT_LT(indexed->bytesInflated(), plain->bytesInflated() / 2);
     }
   }
