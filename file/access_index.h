@@ -16,6 +16,7 @@ struct AccessPoint {
   std::uint32_t out = 0;         // offset in the whole decompressed file
   std::uint32_t memberBase = 0;  // where the point's member begins in the decompressed file
   std::uint32_t source = 0;      // source offset of the first compressed byte not yet taken
+  std::uint32_t chunkStart = 0;  // source offset of the input buffer's first byte
   std::uint32_t crc = 0;         // CRC-32 of the member's bytes before `out`
   int bits = 0;                  // bits of the byte before `source` not yet inflated (0 to 7)
   std::uint32_t windowBytes = 0; // the member's last bytes before `out`, at most 32 KiB

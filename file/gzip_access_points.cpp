@@ -53,6 +53,9 @@ void GzipFileManager::recordAccessPoint() {
   point.out = position();
   point.memberBase = memberBase_;
   point.source = sourcePosition_ - stream_->avail_in;
+  // The input buffer holds one source read: where it began. (Compressed input is always in
+  // the buffer proper; only plain bytes are ever given back in front of it.)
+  point.chunkStart = sourcePosition_ - static_cast<std::uint32_t>(stream_->next_in - input_) - stream_->avail_in;
   point.crc = crc_;
   point.bits = stream_->data_type & UnusedBitsMask;
   index_.record(point, stream_);
@@ -60,17 +63,23 @@ void GzipFileManager::recordAccessPoint() {
 
 bool GzipFileManager::resumeAt(const AccessPoint& point) {
   if (!inflateLive_ || inflateReset(stream_) != Z_OK) return false;
-  // Bits left over in the byte before the point are read again with it.
-  const std::uint32_t from = point.source - (point.bits ? 1u : 0u);
-  if (!source_->seek(from)) return false;
-  sourcePosition_ = from;
-  stream_->next_in = input_;
-  stream_->avail_in = 0;
-  endOfInput_ = false;
+  // Bits left over in the byte before the point go in first.
   if (point.bits) {
-    const int partial = getByte();
-    if (partial < 0 || inflatePrime(stream_, point.bits, partial >> (8 - point.bits)) != Z_OK) return false;
+    std::uint8_t partial = 0;
+    if (!source_->seek(point.source - 1) || source_->read(&partial, 1, CurrentPosition) != 1) return false;
+    if (inflatePrime(stream_, point.bits, partial >> (8 - point.bits)) != Z_OK) return false;
   }
+  // The input buffer is filled by the same source read as when the point was taken, so the
+  // input is cut into the same pieces from here on as on the way from the start of the file:
+  // inflate then stops where it stopped then, and damage shows at the same reads.
+  const std::uint32_t skipped = point.source - point.chunkStart;
+  if (!source_->seek(point.chunkStart)) return false;
+  const std::int32_t n = source_->read(input_, InputBufferBytes, CurrentPosition);
+  if (n <= 0 || static_cast<std::uint32_t>(n) > InputBufferBytes || static_cast<std::uint32_t>(n) < skipped) return false;
+  sourcePosition_ = point.chunkStart + static_cast<std::uint32_t>(n);
+  stream_->next_in = input_ + skipped;
+  stream_->avail_in = static_cast<std::uint32_t>(n) - skipped;
+  endOfInput_ = false;
   if (point.windowBytes > 0 && inflateSetDictionary(stream_, point.window, point.windowBytes) != Z_OK) return false;
   // The member goes on: its length and CRC so far, so that its trailer is checked as if it
   // had been read from its start.
@@ -105,11 +114,15 @@ bool GzipFileManager::jumpToward(std::uint32_t offset) {
   const bool back = offset < here;
   // Ahead only while the stream is healthy: damage or the end already met stay where they are.
   if (!back && status_ != Z_OK) return false;
+  // Only from a point strictly below the target: the way from the point then ends, like the
+  // way from the start, with an inflate call that stops at the target and goes on as far as
+  // it can without output (past a block header, to a member's end, into damage).
+  if (offset == 0) return false;
   bool moved = false;
-  if (index_.plainTailKnown() && index_.plainTailOut() <= offset && (back || index_.plainTailOut() > here)) {
+  if (index_.plainTailKnown() && index_.plainTailOut() < offset && (back || index_.plainTailOut() > here)) {
     moved = resumeInPlainTail();
   } else {
-    const AccessPoint* point = index_.below(offset);
+    const AccessPoint* point = index_.below(offset - 1);
     if (!point || (!back && point->out <= here)) return false;
     moved = resumeAt(*point);
   }
