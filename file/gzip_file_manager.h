@@ -42,8 +42,8 @@ class GzipFileManager final : public FileManager {
   std::uint64_t bytesInflated() const { return bytesInflated_; }
 
   // Access points (on by default): while a compressed file is inflated, points are kept about
-  // every `span` bytes of output, and a seek goes on from the nearest one at or below its
-  // target instead of from the start of the file. Off, every step back restarts at offset 0.
+  // every `span` bytes of output, and a seek goes on from the nearest one below its target
+  // instead of from the start of the file. Off, every step back restarts at offset 0.
   // The bytes delivered are the same either way.
   void setAccessPoints(bool enabled, std::uint32_t span = AccessIndex::DefaultSpan) { index_.configure(enabled, span); }
   const AccessIndex& accessIndex() const { return index_; }
