@@ -109,6 +109,7 @@ bool GzipFileManager::open(const char16_t* name) {
   claimStream();
   endInflate();  // an open without close in between must not leak the previous state
   resetState();
+  index_.start();
   sourcePosition_ = 0;
   if (!startInflate()) {
     source_->close();
@@ -121,6 +122,7 @@ bool GzipFileManager::open(const char16_t* name) {
 
 void GzipFileManager::close() {
   releaseStream();
+  index_.clear();
   if (source_) source_->close();
 }
 
@@ -279,10 +281,7 @@ std::int32_t GzipFileManager::readHere(void* buffer, std::uint32_t length) {
         stream_->next_in = input_;
       }
     }
-    const std::uint32_t room = stream_->avail_out;
-    status_ = inflate(stream_, Z_NO_FLUSH);
-    bytesInflated_ += room - stream_->avail_out;
-
+    status_ = inflateStep(start);  // inflate, keeping access points on the way
     if (status_ == Z_STREAM_END) {
       // A member ended: its CRC and length must match the trailer.
       crc_ = crc32(crc_, start, static_cast<uInt>(stream_->next_out - start));
@@ -296,6 +295,7 @@ std::int32_t GzipFileManager::readHere(void* buffer, std::uint32_t length) {
         memberBase_ += memberLength;
         stream_->total_out = 0;  // the member is counted in memberBase_ from here on
         checkHeader();
+        if (status_ == Z_OK && !compressed_) index_.recordPlainTail(plainBase_, plainStart_);
         if (status_ == Z_OK) {
           // A further member, or plain data, follows.
           inflateReset(stream_);
@@ -355,9 +355,13 @@ bool GzipFileManager::seek(std::uint32_t offset) {
     stream_->avail_in = 0;
     return true;
   }
-  // Backwards there is only the way from the start: the deflate data cannot be read in reverse.
-  if (offset < position()) rewind();
-  if (!compressed_) return seek(offset);
+  // The deflate data cannot be read in reverse: backwards (or far ahead) inflation goes on
+  // from the nearest access point, or else from the start of the file.
+  const bool jumped = jumpToward(offset);
+  if (!jumped && offset < position()) rewind();
+  // Plain data reached by a jump is read through, as it would have been from the member
+  // before it: past its end the seek fails, as it does from there.
+  if (!compressed_ && !jumped) return seek(offset);
   const std::uint32_t here = position();
   if (offset > here) {
     const std::int64_t skipped = skip(offset - here);
