@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "file/fat_file_manager.h"
+#include "file/ufs/ufs_file_manager.h"
 #include "platform/bytes.h"
 #include "platform/heap.h"
 
@@ -64,7 +65,7 @@ FileManager* makeSource(ConsoleSlot console, std::int32_t type) {
   switch (type) {
     case SourceFat: return ce::heapNew<FatFileManager>(console);
     case SourceHttp: return ce::heapNew<UnavailableSource>(console, u"http");
-    default: return ce::heapNew<UnavailableSource>(console, u"ufs");
+    default: return ce::heapNew<UfsFileManager>(console);
   }
 }
 

@@ -47,4 +47,8 @@ using DeviceOpener = std::function<std::unique_ptr<Device>(const DeviceRequest& 
 // Registering a prefix again replaces its opener; an empty opener removes it.
 void registerDeviceOpener(const std::u16string& prefix, DeviceOpener opener);
 
+// The memory behind a 32-bit address of a request record (see ce::CallerBuffer): null unless
+// [address, address + length) lies inside one live CallerBuffer.
+void* callerMemory(ce::DWORD address, ce::DWORD length);
+
 }  // namespace handheld

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "platform/handheld/disk.h"
 #include "platform/handheld/names.h"
 #include "platform/handheld/state.h"
 
@@ -16,7 +17,10 @@ std::unique_ptr<Machine>& slot() {
 }  // namespace
 
 Machine::Machine(std::filesystem::path root, Config config)
-    : root_(std::move(root)), config_(std::move(config)), state_(std::make_unique<State>()) {}
+    : root_(std::move(root)), config_(std::move(config)), state_(std::make_unique<State>()) {
+  // The machine's drivers are loaded when it starts.
+  registerDisks();
+}
 
 // Open handles go with the machine: devices are closed, files released.
 Machine::~Machine() = default;
