@@ -133,8 +133,9 @@ TEST_F(FatTest, TheTypeCodeChoosesTheSource) {
   }
   const std::pair<std::int32_t, const char16_t*> unavailable[] = {
       {SourceHttp, u"http source is not available in this build yet.\n"},
-      {SourceUfs, u"ufs source is not available in this build yet.\n"},
-      {7, u"ufs source is not available in this build yet.\n"},
+      // Every other code is the UFS source; this handheld has no disk behind DSK1:.
+      {SourceUfs, u"FileManager: UFS\n"},
+      {7, u"FileManager: UFS\n"},
   };
   for (const auto& [type, line] : unavailable) {
     console_.text.clear();
