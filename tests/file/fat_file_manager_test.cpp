@@ -131,13 +131,13 @@ TEST_F(FatTest, TheTypeCodeChoosesTheSource) {
     EXPECT_EQ(readAt(gz, 60000, 0), content);
     gz.close();
   }
-  const std::pair<std::int32_t, const char16_t*> unavailable[] = {
+  const std::pair<std::int32_t, const char16_t*> others[] = {
       {SourceHttp, u"http source is not available in this build yet.\n"},
       // Every other code is the UFS source; this handheld has no disk behind DSK1:.
-      {SourceUfs, u"FileManager: UFS\n"},
-      {7, u"FileManager: UFS\n"},
+      {SourceUfs, u"FileManager: UFS\nopen file \"corvid.gz\" failed.\n"},
+      {7, u"FileManager: UFS\nopen file \"corvid.gz\" failed.\n"},
   };
-  for (const auto& [type, line] : unavailable) {
+  for (const auto& [type, line] : others) {
     console_.text.clear();
     GzipFileManager gz(&slot_, type);
     EXPECT_FALSE(gz.setRoot(u"http://127.0.0.1/"));
