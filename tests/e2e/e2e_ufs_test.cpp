@@ -29,7 +29,7 @@ struct UfsCard {
 UfsCard moveCardToDisk(const Handheld& handheld, int unit, Layout layout) {
   UfsCard card;
   const fs::path tree = handheld.dir() / "ufs-tree";
-  fs::create_directories(tree / "boot");
+  fs::create_directories(tree);
   for (const auto& entry : fs::directory_iterator(handheld.dir() / "Storage Card")) {
     const std::string name = entry.path().filename().string();
     if (name == "kestrel.cnf") continue;
@@ -118,6 +118,32 @@ TEST(UfsBoot, ABadSectorInsideTheKernelFailsTheLoad) {
   EXPECT_NE(run.status, 0);
   EXPECT_NE(run.output.find("Can't load kernel image to memory."), std::string::npos) << run.output;
   EXPECT_EQ(run.output.find("probe: "), std::string::npos) << run.output;
+}
+
+// A disk the loader cannot use stops the boot at the root, before anything is loaded.
+TEST(UfsBoot, AnUnusableDiskFailsAtTheRoot) {
+  Handheld handheld({"Compaq iPAQ H3600", "sequential", Kernel::Gzip, false, false});
+  ASSERT_TRUE(handheld.ready());
+  ASSERT_TRUE(moveCardToDisk(handheld, 1, Layout::CorvidLabel).ok);
+  const std::string ini = (handheld.dir() / "handheld.ini").string();
+  const std::pair<const char*, const char*> cases[] = {
+      {"no disk behind DSK3:", nullptr},
+      {"2048-byte sectors", "disk1_bytes_per_sector = 2048\n"},
+      {"no MBR flag", "disk1_flags = 0\n"},
+  };
+  for (const auto& [what, line] : cases) {
+    SCOPED_TRACE(what);
+    std::string dir = "1:/";
+    if (line) {
+      std::ofstream(ini, std::ios::app) << line;
+    } else {
+      dir = "3:/";
+    }
+    CommandResult run = handheld.boot({"--dir", dir, "--run", "none"});
+    EXPECT_EQ(run.status, 2) << run.output;
+    EXPECT_NE(run.output.find("Can't set root directory."), std::string::npos) << run.output;
+    EXPECT_EQ(run.output.find("open file"), std::string::npos) << run.output;
+  }
 }
 
 }  // namespace

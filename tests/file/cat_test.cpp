@@ -2,6 +2,7 @@
 // files) writes, and damage of any kind must end it with a non-zero status.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
 #include "tests/file/file_test_support.h"
@@ -161,6 +162,20 @@ TEST_F(CatTest, ReadsTheKernelMakefsPutOnACard) {
                            std::to_string(fs::file_size(scratch_ / "tree" / "corvid.gz")) + " byte).\n");
     }
   }
+  // A plain file with an unreadable sector in it: what came before it, and a failure.
+  file_test::writeBytes(scratch_ / "tree" / "corvid", content);
+  const fs::path image = scratch_ / "fs-plain";
+  ASSERT_EQ(ufs_test::makeFileSystem(scratch_ / "tree", image, 4096, 512), "");
+  ASSERT_EQ(ufs_test::makeDisk(image, handheld_.dir() / "disk1.img", ufs_test::Layout::Whole), "");
+  const Bytes disk = file_test::readBytes(handheld_.dir() / "disk1.img");
+  const auto at = std::search(disk.begin(), disk.end(), content.begin() + 81920, content.begin() + 86016);
+  ASSERT_NE(at, disk.end());
+  handheld_.reconfigure("disk1 = disk1.img\ndisk1_bad_sector = " + std::to_string((at - disk.begin()) / 512 + 1) + "\n");
+  const Outcome bad = kestrel("--dir 1:/ corvid");
+  EXPECT_NE(bad.status, 0);
+  EXPECT_LT(bad.out.size(), content.size());
+  EXPECT_TRUE(std::equal(bad.out.begin(), bad.out.end(), content.begin()));
+  EXPECT_NE(bad.err.find("cat: read error at offset "), std::string::npos) << bad.err;
   const Outcome none = kestrel("--dir 3:/ corvid.gz");
   EXPECT_NE(none.status, 0);
   EXPECT_NE(none.err.find("cat: can't set root directory"), std::string::npos) << none.err;
