@@ -52,8 +52,8 @@ std::string makeDisk(const fs::path& fileSystem, const fs::path& disk, Layout la
   const std::string table = "label: dos\\nstart=" + std::to_string(start) + ", size=" + std::to_string(fsSectors) +
                             ", type=" + type + "\\n";
   if (shell("printf '" + table + "' | sfdisk -q " + quote(disk), &output) != 0) return "sfdisk: " + output;
-  if (shell("dd if=" + quote(fileSystem) + " of=" + quote(disk) + " bs=512 seek=" + std::to_string(start) +
-                " conv=notrunc status=none",
+  if (shell("dd if=" + quote(fileSystem) + " of=" + quote(disk) + " bs=1M oflag=seek_bytes seek=" +
+                std::to_string(std::uint64_t{start} * 512) + " conv=notrunc status=none",
             &output) != 0)
     return "dd: " + output;
   if (layout == Layout::CorvidLabel) {
