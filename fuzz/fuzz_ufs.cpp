@@ -2,7 +2,8 @@
 // from memory through a device entry of its own. Each input is opened at a few paths; a file
 // that opens must read exactly its size when no error stops it, reads at an offset must give
 // the bytes a sequential read gave there, and closing must give back every allocation. The
-// seeds in corpus/ufs are file systems made by makefs (block sizes 4096, 8192 and 16384).
+// seeds in corpus/ufs are file systems made by makefs (block sizes 4096, 8192 and 16384) through
+// tools/make-ufs-seeds.
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
