@@ -7,6 +7,7 @@
 #include <cstring>
 #include <functional>
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -473,6 +474,19 @@ TEST_F(UfsTest, TheFileManagerReportsOpensAndReadsAsTheBootUsesThem) {
   EXPECT_EQ(console_.take(), u"open file \"small\" failed.\n");
   ASSERT_TRUE(ufs.setRoot(u"2:/"));
   EXPECT_TRUE(ufs.open(u"/small"));
+  // The disk is exclusive: a new root lets the old disk go, and so does the manager's end,
+  // so the next boot attempt's manager can open it.
+  EXPECT_FALSE(ufs.setRoot(u"/"));
+  auto first = std::make_unique<UfsFileManager>(&slot_);
+  ASSERT_TRUE(first->setRoot(u"2:/"));
+  ASSERT_TRUE(first->open(u"small"));
+  UfsFileManager next(&slot_);
+  debug_.clear();
+  EXPECT_FALSE(next.setRoot(u"2:/"));
+  EXPECT_EQ(debug_, u"can't open DSK2:.\n");
+  first.reset();
+  EXPECT_TRUE(next.setRoot(u"2:/"));
+  EXPECT_TRUE(next.open(u"small"));
 }
 
 TEST_F(UfsTest, ADiskWithoutCorvidPartitionIsReadFromSectorZero) {
