@@ -58,6 +58,9 @@ int runCat(const CatOptions& options) {
     return std::fflush(stdout) == 0 ? ExitOk : fail(ExitFailure, "cat: can't write to stdout");
   }
 
+  // A source that cannot read a piece (a bad sector on a UFS card) delivers less and then
+  // nothing: for a plain file, ending before its size is a read error, not the end.
+  const std::uint32_t plainSize = files.compressed() ? 0xFFFFFFFFu : files.size();
   std::vector<std::uint8_t> buffer(PieceBytes);
   std::uint32_t offset = 0;
   int status = ExitOk;
@@ -78,6 +81,8 @@ int runCat(const CatOptions& options) {
     }
     offset += static_cast<std::uint32_t>(n);
   }
+  if (status == ExitOk && plainSize != 0xFFFFFFFFu && offset != plainSize)
+    status = fail(ExitFailure, "cat: read error at offset " + std::to_string(offset) + " of " + options.file);
   files.close();
   if (std::fflush(stdout) != 0 && status == ExitOk) status = fail(ExitFailure, "cat: can't write to stdout");
   return status;

@@ -76,6 +76,37 @@ void SetLastError(DWORD code);
 BOOL DeviceIoControl(HANDLE device, DWORD code, void* in, DWORD inSize, void* out, DWORD outSize, DWORD* returned,
                      void* overlapped);
 
+// Block devices ("DSK1:"): the disk driver's control codes and records. Both records are
+// 32-bit little-endian words, written and read field by field:
+//   DISK_INFO (24 bytes): total sectors, bytes per sector, cylinders, heads, sectors per track,
+//   flags.
+//   SG_REQ (20 bytes + 8 per SG_BUF): start sector, number of sectors, number of SG_BUFs,
+//   status (set by the driver), completion callback (0); then each SG_BUF: buffer address,
+//   length in bytes.
+constexpr DWORD DiskIoctlGetInfo = 1;
+constexpr DWORD DiskIoctlRead = 2;
+constexpr DWORD DiskIoctlWrite = 3;
+constexpr DWORD DiskInfoBytes = 24;
+constexpr DWORD SgReqHeaderBytes = 20;
+constexpr DWORD SgBufBytes = 8;
+constexpr DWORD DiskInfoFlagMbr = 0x1;
+constexpr DWORD DiskInfoFlagUnformatted = 0x4;
+
+// A request record holds buffer addresses as the device's 32-bit pointers. A CallerBuffer gives
+// `buffer` (of `length` bytes) such an address for as long as it lives; a driver reaches only
+// memory inside a live CallerBuffer through an address. address() is 0 when none could be given.
+class CallerBuffer {
+ public:
+  CallerBuffer(void* buffer, DWORD length);
+  ~CallerBuffer();
+  CallerBuffer(const CallerBuffer&) = delete;
+  CallerBuffer& operator=(const CallerBuffer&) = delete;
+  DWORD address() const { return address_; }
+
+ private:
+  DWORD address_ = 0;
+};
+
 // Serial line settings (the fields the loader uses; the rest are carried along unchanged).
 struct DCB {
   DWORD DCBlength = sizeof(DCB);

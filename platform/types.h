@@ -42,6 +42,7 @@ enum ErrorCode : DWORD {
   ErrorNotEnoughMemory = 8,
   ErrorOutOfMemory = 14,
   ErrorNoMoreFiles = 18,
+  ErrorWriteProtect = 19,
   ErrorNotReady = 21,
   ErrorCrc = 23,
   ErrorSeek = 25,

@@ -46,6 +46,15 @@ bool numberIn(std::string_view s, T low, T high, T& out) {
   return true;
 }
 
+// "512", "0x1".
+bool hexOrDecimal(std::string_view s, std::uint32_t& out) {
+  if (s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) {
+    auto [end, ec] = std::from_chars(s.data() + 2, s.data() + s.size(), out, 16);
+    return ec == std::errc() && end == s.data() + s.size();
+  }
+  return number(s, out);
+}
+
 bool flag(std::string_view s, bool& out) {
   if (s == "0" || s == "1") {
     out = s == "1";
@@ -197,6 +206,10 @@ std::string expected(const std::string& key) {
   if (key == "timezone_bias" || key == "daylight_bias") return "minutes from -1440 to 1440";
   if (key == "network") return "on or off";
   if (key == "net_timeout") return "seconds from 1 to 3600";
+  if (key.rfind("disk", 0) == 0 && key.find("_bytes_per_sector") != std::string::npos)
+    return "a power of two from 128 to 65536";
+  if (key.rfind("disk", 0) == 0 && (key.find("_flags") != std::string::npos || key.find("_bad_sector") != std::string::npos))
+    return "a number, decimal or 0x hexadecimal";
   return "0 or 1";
 }
 
@@ -209,6 +222,23 @@ bool apply(const Line& l, Config& c, std::string& why) {
     return parseCards(v, c.cards, why);
   } else if (k.size() == 5 && k.rfind("disk", 0) == 0 && k[4] >= '1' && k[4] <= '9') {
     c.disks[k[4] - '1'] = v;
+  } else if (k.size() > 6 && k.rfind("disk", 0) == 0 && k[4] >= '1' && k[4] <= '9' && k[5] == '_') {
+    DiskOptions& disk = c.diskOptions[k[4] - '1'];
+    const std::string what = k.substr(6);
+    std::uint32_t n = 0;
+    if (what == "bytes_per_sector") {
+      ok = hexOrDecimal(v, n) && n >= 128 && n <= 65536 && (n & (n - 1)) == 0;
+      if (ok) disk.bytesPerSector = n;
+    } else if (what == "flags") {
+      ok = hexOrDecimal(v, n);
+      if (ok) disk.flags = n;
+    } else if (what == "bad_sector") {
+      ok = hexOrDecimal(v, n);
+      if (ok) disk.badSector = n;
+    } else {
+      why = "unknown key '" + k + "'";
+      return false;
+    }
   } else if (k == "com1") {
     ok = v == "stdout" || v == "none" || (v.rfind("file:", 0) == 0 && v.size() > 5);
     if (ok) c.com1 = v;
@@ -369,6 +399,11 @@ bool configText(const Config& config, const std::string& where, std::string& tex
   out << "cards = " << cards << "\n";
   for (int k = 0; k < 9; ++k) {
     if (!config.disks[k].empty()) out << "disk" << k + 1 << " = " << config.disks[k] << "\n";
+    const DiskOptions& disk = config.diskOptions[k];
+    if (disk.bytesPerSector != DiskOptions{}.bytesPerSector)
+      out << "disk" << k + 1 << "_bytes_per_sector = " << disk.bytesPerSector << "\n";
+    if (disk.flags != DiskOptions{}.flags) out << "disk" << k + 1 << "_flags = 0x" << std::hex << disk.flags << std::dec << "\n";
+    if (disk.badSector) out << "disk" << k + 1 << "_bad_sector = " << *disk.badSector << "\n";
   }
   out << "com1 = " << config.com1 << "\n";
   if (config.com1SettingsFail) out << "com1_settings_fail = 1\n";

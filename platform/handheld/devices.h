@@ -49,8 +49,12 @@ void registerDeviceOpener(const std::u16string& prefix, DeviceOpener opener);
 
 // The handheld's own devices, registered by name every time a machine is installed (a
 // static-initializer registration in a static library is dropped by the linker when nothing
-// else of its file is used): "COM" (serial.cpp).
+// else of its file is used): "COM" (serial.cpp), "DSK" (disk.cpp).
 void registerBuiltInDevices();
 void registerComDevice();
+
+// The memory behind a 32-bit address of a request record (see ce::CallerBuffer): null unless
+// [address, address + length) lies inside one live CallerBuffer.
+void* callerMemory(ce::DWORD address, ce::DWORD length);
 
 }  // namespace handheld

@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "platform/handheld/devices.h"
+#include "platform/handheld/disk.h"
 #include "platform/handheld/names.h"
 #include "platform/handheld/state.h"
 
@@ -22,7 +23,10 @@ Machine::Machine(std::filesystem::path root, Config config)
 // Open handles go with the machine: devices are closed, files released.
 Machine::~Machine() = default;
 
-void registerBuiltInDevices() { registerComDevice(); }
+void registerBuiltInDevices() {
+  registerComDevice();
+  registerDisks();
+}
 
 void install(std::unique_ptr<Machine> machine) {
   registerBuiltInDevices();

@@ -53,11 +53,21 @@ struct HostEntry {
   std::vector<std::array<std::uint8_t, 4>> addresses;
 };
 
+// A block device's settings besides its image (diskN_bytes_per_sector, diskN_flags,
+// diskN_bad_sector in handheld.ini).
+struct DiskOptions {
+  std::uint32_t bytesPerSector = 512;
+  std::uint32_t flags = 0x1;  // DISK_INFO_FLAG_MBR
+  std::optional<std::uint32_t> badSector;
+  bool operator==(const DiskOptions&) const = default;
+};
+
 // handheld.ini, after the profile's defaults have been applied.
 struct Config {
   Profile profile;
   std::vector<std::string> cards{"Storage Card"};  // root folders that are storage cards, in listing order
   std::string disks[9];                             // disk1..disk9: raw images for DSK1: .. DSK9:
+  DiskOptions diskOptions[9];
   std::string com1 = "stdout";                      // stdout, file:PATH or none
   bool com1SettingsFail = false;                    // GetCommState/SetCommState on COM1 fail
   PageOrder pageOrder = PageOrder::Shuffle;

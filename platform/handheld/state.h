@@ -3,6 +3,7 @@
 // its header above. Members are default-constructed with the machine; an area that needs the
 // machine's profile sets itself up on first use.
 #pragma once
+#include "platform/handheld/disk.h"
 #include "platform/handheld/handles.h"
 #include "platform/handheld/machine.h"
 #include "platform/handheld/physical_memory.h"
@@ -40,4 +41,5 @@ struct handheld::Machine::State {
   std::unique_ptr<PhysicalMemory> physicalMemory;  // DRAM frames and regions; made at first use
   SerialState serial;        // COM1: driver, UART and the line they share
   SocketState sockets;       // WinSock: open sockets, start-ups, the resolver's last answer
+  DiskState disks;           // DSK1: ... DSK9:
 };

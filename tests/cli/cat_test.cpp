@@ -2,10 +2,14 @@
 // files) writes, and damage of any kind must end it with a non-zero status.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
 #include "tests/file/file_test_support.h"
+#include "tests/file/ufs_disk.h"
 #include "tests/support/handheld_fixture.h"
+
+namespace fs = std::filesystem;
 
 namespace kestrel {
 namespace {
@@ -131,6 +135,51 @@ TEST_F(CatTest, FailsWhenTheRootOrTheFileCannotBeOpened) {
   const Outcome http = kestrel("--dir http://127.0.0.1:1/ corvid.gz");
   EXPECT_NE(http.status, 0);
   EXPECT_NE(http.err.find("FileManager: HTTP\n127.0.0.1 can't connect server.\n"), std::string::npos) << http.err;
+}
+
+// The UFS source: the gzip kernel that makefs put on a card comes back as gzip -dc gives it,
+// for each block size, through a 0xA9 partition with a disk label, a 0xA5 partition and a
+// disk without partitions; a unit without a disk fails at the root.
+TEST_F(CatTest, ReadsTheKernelMakefsPutOnACard) {
+  const Bytes content = file_test::kernelLike(700000, 31);
+  fs::create_directories(scratch_ / "tree");
+  file_test::writeBytes(scratch_ / "tree" / "corvid.gz", file_test::compressWith("gzip -9 -n -c IN > OUT", content, scratch_));
+  const Bytes expected = reference("gzip -dc IN", file_test::readBytes(scratch_ / "tree" / "corvid.gz"));
+  ASSERT_EQ(expected, content);
+  const std::pair<ufs_test::Layout, const char*> layouts[] = {
+      {ufs_test::Layout::CorvidLabel, "0xA9 with label"}, {ufs_test::Layout::Alternate, "0xA5"},
+      {ufs_test::Layout::Whole, "no partition"}};
+  for (const auto& [block, fragment] : {std::pair{4096u, 512u}, {8192u, 1024u}, {16384u, 2048u}}) {
+    const fs::path image = scratch_ / ("fs-" + std::to_string(block));
+    ASSERT_EQ(ufs_test::makeFileSystem(scratch_ / "tree", image, block, fragment), "");
+    for (const auto& [layout, what] : layouts) {
+      SCOPED_TRACE(std::to_string(block) + ", " + what);
+      ASSERT_EQ(ufs_test::makeDisk(image, handheld_.dir() / "disk1.img", layout), "");
+      handheld_.reconfigure("disk1 = disk1.img\n");
+      const Outcome o = kestrel("--dir 1:/ corvid.gz");
+      EXPECT_EQ(o.status, 0) << o.err;
+      EXPECT_TRUE(o.out == expected) << o.out.size() << " bytes";
+      EXPECT_EQ(o.err, "FileManager: UFS\nopen file \"corvid.gz\" (" +
+                           std::to_string(fs::file_size(scratch_ / "tree" / "corvid.gz")) + " byte).\n");
+    }
+  }
+  // A plain file with an unreadable sector in it: what came before it, and a failure.
+  file_test::writeBytes(scratch_ / "tree" / "corvid", content);
+  const fs::path image = scratch_ / "fs-plain";
+  ASSERT_EQ(ufs_test::makeFileSystem(scratch_ / "tree", image, 4096, 512), "");
+  ASSERT_EQ(ufs_test::makeDisk(image, handheld_.dir() / "disk1.img", ufs_test::Layout::Whole), "");
+  const Bytes disk = file_test::readBytes(handheld_.dir() / "disk1.img");
+  const auto at = std::search(disk.begin(), disk.end(), content.begin() + 81920, content.begin() + 86016);
+  ASSERT_NE(at, disk.end());
+  handheld_.reconfigure("disk1 = disk1.img\ndisk1_bad_sector = " + std::to_string((at - disk.begin()) / 512 + 1) + "\n");
+  const Outcome bad = kestrel("--dir 1:/ corvid");
+  EXPECT_NE(bad.status, 0);
+  EXPECT_LT(bad.out.size(), content.size());
+  EXPECT_TRUE(std::equal(bad.out.begin(), bad.out.end(), content.begin()));
+  EXPECT_NE(bad.err.find("cat: read error at offset "), std::string::npos) << bad.err;
+  const Outcome none = kestrel("--dir 3:/ corvid.gz");
+  EXPECT_NE(none.status, 0);
+  EXPECT_NE(none.err.find("cat: can't set root directory"), std::string::npos) << none.err;
 }
 
 }  // namespace

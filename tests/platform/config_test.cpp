@@ -55,7 +55,8 @@ TEST_F(IniFile, KeysOverrideThePlatformsProfile) {
          EXPECT_EQ(c.profile.dpi, 96);
        }},
       {"platform = Sharp W-ZERO3 (WS003SH)\ncards = CF Card , Storage Card\npage_order = shuffle:42\n"
-       "com1 = file:serial.log\ncode_page = 1252\nos_version = 4.21\ndpi = 130\ndisk3 = card.img\n",
+       "com1 = file:serial.log\ncode_page = 1252\nos_version = 4.21\ndpi = 130\ndisk3 = card.img\n"
+       "disk3_bytes_per_sector = 2048\ndisk3_flags = 0x5\ndisk3_bad_sector = 4000000000\n",
        [](const Config& c) {
          EXPECT_EQ(c.cards, (std::vector<std::string>{"CF Card", "Storage Card"}));
          EXPECT_EQ(c.shuffleSeed, 42u);
@@ -66,6 +67,8 @@ TEST_F(IniFile, KeysOverrideThePlatformsProfile) {
          EXPECT_EQ(c.profile.dpi, 130);
          EXPECT_EQ(c.disks[2], "card.img");
          EXPECT_EQ(c.disks[0], "");
+         EXPECT_EQ(c.diskOptions[2], (handheld::DiskOptions{2048, 0x5, 4000000000u}));
+         EXPECT_EQ(c.diskOptions[0], handheld::DiskOptions{});
        }},
       {"cards =\npage_order = hostile\ncom1 = none\ntimezone_bias = -540\ndaylight_bias = 0\ndaylight = 1\n"
        "coredll = 0\nlock_pages = 0\nunlock_pages = 0\nget_version_ex = 0\n",
@@ -103,6 +106,10 @@ TEST_F(IniFile, EveryMistakeIsReportedWithFileAndLine) {
       {"display 240x320x16\n", ":1: expected 'key = value'"},
       {"\n= 5\n", ":2: expected 'key = value'"},
       {"disk0 = a.img\n", ":1: unknown key 'disk0'"},
+      {"disk1_sectors = 5\n", ":1: unknown key 'disk1_sectors'"},
+      {"disk1_bytes_per_sector = 500\n", ":1: bad value '500' for disk1_bytes_per_sector (a power of two from 128 to 65536)"},
+      {"disk2_flags = 0xZ\n", ":1: bad value '0xZ' for disk2_flags (a number, decimal or 0x hexadecimal)"},
+      {"disk9_bad_sector = -1\n", ":1: bad value '-1' for disk9_bad_sector (a number, decimal or 0x hexadecimal)"},
       {"platform = HP Jornada 820\nplatform = HP Jornada 820\n", ":2: 'platform' was already given on line 1"},
       {"page_order = shuffle\n",
        ":1: bad value 'shuffle' for page_order (sequential, reverse, shuffle:SEED or hostile)"},
@@ -145,6 +152,7 @@ TEST_F(IniFile, SavedConfigurationLoadsBackAndWritesOnlyOverrides) {
   saved.profile = *handheld::findProfile("Sharp Advanced/W-ZERO3[es] (WS011SH)");
   saved.cards = {"ﾒﾓﾘ ｶｰﾄﾞ", "Storage Card"};
   saved.disks[0] = "disk one.img";
+  saved.diskOptions[0] = {4096, 0x3, 17};
   saved.com1 = "file:com1.log";
   saved.pageOrder = PageOrder::Shuffle;
   saved.shuffleSeed = 4000000000u;
@@ -160,6 +168,8 @@ TEST_F(IniFile, SavedConfigurationLoadsBackAndWritesOnlyOverrides) {
   EXPECT_EQ(loaded.profile.name, saved.profile.name);
   EXPECT_EQ(loaded.cards, saved.cards);
   EXPECT_EQ(loaded.disks[0], "disk one.img");
+  EXPECT_EQ(loaded.diskOptions[0], saved.diskOptions[0]);
+  EXPECT_EQ(loaded.diskOptions[1], handheld::DiskOptions{});
   EXPECT_EQ(loaded.com1, "file:com1.log");
   EXPECT_EQ(loaded.shuffleSeed, 4000000000u);
   EXPECT_EQ(loaded.profile.dpi, 96);
