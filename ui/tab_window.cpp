@@ -114,9 +114,33 @@ void TabPage::show() {
   ::ShowWindow(window_, SW_SHOW);
 }
 
-HWND TabPage::firstControl() const { return window_ ? ::GetNextDlgTabItem(window_, nullptr, FALSE) : nullptr; }
+namespace {
 
-HWND TabPage::lastControl() const { return window_ ? ::GetNextDlgTabItem(window_, nullptr, TRUE) : nullptr; }
+// A control the focus can reach with Tab: a visible, enabled tab stop.
+bool tabStop(HWND control) {
+  LONG style = ::GetWindowLongW(control, GWL_STYLE);
+  return (style & WS_TABSTOP) && (style & WS_VISIBLE) && !(style & WS_DISABLED);
+}
+
+}  // namespace
+
+// The tab order is the order of the dialog's controls.
+HWND TabPage::firstControl() const {
+  if (!window_) return nullptr;
+  for (HWND c = ::GetWindow(window_, GW_CHILD); c; c = ::GetWindow(c, GW_HWNDNEXT)) {
+    if (tabStop(c)) return c;
+  }
+  return nullptr;
+}
+
+HWND TabPage::lastControl() const {
+  if (!window_) return nullptr;
+  HWND last = nullptr;
+  for (HWND c = ::GetWindow(window_, GW_CHILD); c; c = ::GetWindow(c, GW_HWNDNEXT)) {
+    if (tabStop(c)) last = c;
+  }
+  return last;
+}
 
 MainTab::MainTab(Application& application, TabWindow& tabs) : TabPage(application, tabs, MainPage, L"WMain") {}
 
