@@ -202,6 +202,12 @@ BOOL MainWindow::preTranslate(MSG* message) {
   TabPage* visible = visiblePage();
   if (message->message == WM_KEYDOWN) {
     HWND from = message->hwnd;
+    // Left and Right on the tab strip move the focus (to Cancel, into the page). The tab
+    // control would then also turn to the neighbouring page, hiding the one the focus just
+    // went into, so these two never reach it.
+    if (from && from == handleOf(tabs_.get()) && (message->wParam == VK_LEFT || message->wParam == VK_RIGHT)) {
+      if (tabStripKey(static_cast<WORD>(message->wParam))) return TRUE;
+    }
     HWND forward = nullptr, backward = nullptr;
     LRESULT code = 0;
     bool navigable = true;

@@ -243,12 +243,15 @@ TEST(MainWindowTest, KeyboardCycleBetweenRowTabStripAndPage) {
     const Arrow arrows[] = {
         {s.boot(), VK_RIGHT, s.cancel()}, {s.boot(), VK_DOWN, s.cancel()}, {s.cancel(), VK_LEFT, s.boot()},
         {s.cancel(), VK_UP, s.boot()},    {s.boot(), VK_LEFT, s.tabs()},   {s.cancel(), VK_RIGHT, s.tabs()},
-        {s.tabs(), VK_LEFT, s.cancel()},
+        {s.tabs(), VK_LEFT, s.cancel()},   {s.tabs(), VK_RIGHT, mainFirst},
     };
     for (const Arrow& a : arrows) {
       ::SetFocus(a.from);
       s.key(a.key);
       EXPECT_EQ(s.focus(), a.to) << "key " << a.key;
+      // Moving the focus off the strip does not also turn the page.
+      EXPECT_EQ(::SendMessageW(s.tabs(), TCM_GETCURSEL, 0, 0), 0);
+      EXPECT_TRUE(::IsWindowVisible(s.page(0)));
     }
     // Other keys are not navigated.
     ::SetFocus(s.boot());
