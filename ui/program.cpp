@@ -2,8 +2,10 @@
 
 #include <commctrl.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <string>
 
@@ -27,6 +29,21 @@ std::wstring className(HINSTANCE instance) {
 std::filesystem::path fromEnvironment(const wchar_t* variable, const wchar_t* fallback) {
   const wchar_t* value = ::_wgetenv(variable);
   return value && *value ? std::filesystem::path(value) : std::filesystem::path(fallback);
+}
+
+// Whether the hand-off image can be written at `file`, tried without touching a file that is
+// there: the jump is too late to find out.
+bool writable(const std::filesystem::path& file, std::string& error) {
+  std::error_code ec;
+  bool existed = std::filesystem::exists(file, ec);
+  FILE* f = ::_wfopen(file.c_str(), L"ab");
+  if (!f) {
+    error = std::strerror(errno);
+    return false;
+  }
+  std::fclose(f);
+  if (!existed) std::filesystem::remove(file, ec);
+  return true;
 }
 
 }  // namespace
@@ -114,18 +131,23 @@ int kestrelMain(HINSTANCE instance) {
   std::filesystem::path handheldDir = fromEnvironment(L"KESTREL_HANDHELD", L"handheld");
   std::error_code ec;
   if (!std::filesystem::is_regular_file(handheldDir / "handheld.ini", ec)) {
-    std::fprintf(stderr, "kestrel: no handheld at %s (no handheld.ini)\n", handheldDir.string().c_str());
+    std::fprintf(stderr, "kestrel: no handheld at %ls (no handheld.ini)\n", handheldDir.wstring().c_str());
     return 1;
   }
   std::string error;
   if (!handheld::open(handheldDir, error)) {
-    std::fprintf(stderr, "kestrel: broken handheld at %s: %s\n", handheldDir.string().c_str(), error.c_str());
+    std::fprintf(stderr, "kestrel: broken handheld at %ls: %s\n", handheldDir.wstring().c_str(), error.c_str());
     return 1;
   }
   // The jump leaves Windows CE: the machine as the kernel receives it goes to the hand-off
   // file, and nothing of this program runs any more.
   handheld::JumpSettings& jump = handheld::processor().jump;
   jump.saveTo = fromEnvironment(L"KESTREL_HANDOFF", L"kestrel-handoff.img");
+  if (!writable(jump.saveTo, error)) {
+    std::fprintf(stderr, "kestrel: can't write the hand-off image %ls: %s\n", jump.saveTo.wstring().c_str(),
+                 error.c_str());
+    return 1;
+  }
   jump.run = [](const std::filesystem::path&) {
     std::fflush(stdout);
     std::fflush(stderr);
@@ -133,10 +155,11 @@ int kestrelMain(HINSTANCE instance) {
   };
   WindowProgram program(instance);
   int status = runProgram(program);
-  // A jump whose image could not be written returns like a failed jump; say why.
+  // A jump whose image could not be written after all (a full disk) returns like a failed
+  // jump; say why.
   const auto& last = handheld::processor().lastJump;
   if (last && !last->written) {
-    std::fprintf(stderr, "kestrel: can't write the hand-off image %s: %s\n", jump.saveTo.string().c_str(),
+    std::fprintf(stderr, "kestrel: can't write the hand-off image %ls: %s\n", jump.saveTo.wstring().c_str(),
                  last->error.c_str());
   }
   return status;

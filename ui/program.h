@@ -45,7 +45,8 @@ class WindowProgram : public ProgramShell {
 
 // What the entry point does: opens the handheld (KESTREL_HANDHELD, else .\handheld), has a
 // jump that succeeds write its hand-off image (KESTREL_HANDOFF, else kestrel-handoff.img) and
-// end the program with 0, and runs the program. 1 when there is no usable handheld.
+// end the program with 0, and runs the program. 1, after one line on stderr, when there is no
+// usable handheld or the hand-off image could not be written there.
 int kestrelMain(HINSTANCE instance);
 
 }  // namespace kestrel::ui

@@ -55,6 +55,25 @@ boot() {
   echo "ok: $platform"
 }
 
+# What the program says before any window when the simulation around it is not usable.
+refused() {
+  local what=$1 expected=$2; shift 2
+  local out rc
+  out=$(env "$@" KESTREL_MESSAGE_BOX=no timeout 120 "$wine_run" --prefix "$prefix" -- "$exe" 2>&1)
+  rc=$?
+  if [ $rc -ne 1 ] || ! grep -q "^$expected" <<<"$out"; then
+    echo "FAIL: $what: exit $rc, wanted 1 and \"$expected...\":"
+    echo "$out"
+    return 1
+  fi
+  echo "ok: $what"
+}
+mkdir -p "$work/fine/Storage Card"
+printf 'platform = Compaq iPAQ H3600\n' >"$work/fine/handheld.ini"
+refused "no handheld" "kestrel: no handheld at Z:$work/none" KESTREL_HANDHELD="Z:$work/none" || status=1
+refused "hand-off image not writable" "kestrel: can't write the hand-off image Z:$work/none/handoff.img" \
+  KESTREL_HANDHELD="Z:$work/fine" KESTREL_HANDOFF="Z:$work/none/handoff.img" || status=1
+
 boot "Compaq iPAQ H3600" "$probe_sa" corvid || status=1
 boot "Compaq iPAQ H3900" "$probe_pxa" corvid.gz || status=1
 exit $status
