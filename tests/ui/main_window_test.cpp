@@ -555,4 +555,23 @@ TEST(MainWindowTest, TearDownInOrderAfterAFailedAttempt) {
   EXPECT_EQ(s.program().application(), nullptr);
 }
 
+TEST(MainWindowTest, AClassThatCannotBeRegisteredEndsTheProgramWithZero) {
+  // Somebody holds the class name already: registering it fails.
+  WNDCLASSW other{};
+  other.lpfnWndProc = ::DefWindowProcW;
+  other.hInstance = ::GetModuleHandleW(nullptr);
+  other.lpszClassName = L"KESTREL";
+  ASSERT_TRUE(::RegisterClassW(&other));
+  WindowSession s("Compaq iPAQ H3600", [](Settings& c) { c.autoBootSeconds = 1; });
+  bool looped = false;
+  int status = s.run([&](WindowSession&) { looped = true; });
+  EXPECT_EQ(status, 0);
+  EXPECT_FALSE(looped);
+  const std::vector<std::string> expected = {"createApplication", "createMainWindowObject", "registerWindowClass",
+                                             "destroyMainWindowObject", "destroyApplication"};
+  EXPECT_EQ(s.program().calls, expected);
+  // The class that was there is left alone.
+  EXPECT_TRUE(::UnregisterClassW(L"KESTREL", ::GetModuleHandleW(nullptr)));
+}
+
 }  // namespace
