@@ -23,7 +23,7 @@ set(KESTREL_LAYERS
   "arch/arm|kestrel_arm|"
   "arch|kestrel_arch|arch/arm memory console common platform"
   "boot|kestrel_boot|arch load file memory console common platform"
-  "ui|kestrel_ui|boot arch load file memory console common platform resources"
+  "ui|kestrel_ui|boot arch load file memory console common platform platform/handheld resources"
   "handoff|kestrel_handoff|arch/arm platform platform/handheld"
   "cli|kestrel|boot handoff arch load file memory console common platform platform/handheld"
 )
