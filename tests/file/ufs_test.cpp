@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "file/gzip_file_manager.h"
+#include "file/sources.h"
 #include "file/ufs/ufs.h"
 #include "file/ufs/ufs_file_manager.h"
 #include "file/ufs/winblk.h"
@@ -383,7 +384,7 @@ TEST_F(UfsTest, CatOfEveryBlockSizeAndLayoutGivesTheFileMakefsStored) {
       SCOPED_TRACE(std::to_string(sizes[0]) + " layout " + std::to_string(int(layout)));
       plugIn(disk(sizes[0], layout));
       debug_.clear();
-      GzipFileManager files(&slot_, SourceUfs);
+      GzipFileManager files(&slot_, makeSource(&slot_, SourceType::Ufs));
       ASSERT_TRUE(files.setRoot(u"1:/"));
       EXPECT_EQ(debug_, layout == Layout::CorvidLabel ? u"start sector=0x3f\n"
                         : layout == Layout::Alternate ? u"invalid disklabel, start sector=0x3f\n"
