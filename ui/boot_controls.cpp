@@ -19,6 +19,9 @@ HWND RowControl::make(const wchar_t* className, const wchar_t* text, DWORD style
   window_ = ::CreateWindowExW(exStyle, className, text, style, layout_.left, layout_.top, layout_.right - layout_.left,
                               layout_.bottom - layout_.top, parent_,
                               reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), application_.instance, nullptr);
+  // The buttons' text in the font the title strip uses. Without one they would get the
+  // system font, which the desktop may draw wider than "Cancel" fits in 50 pixels.
+  if (window_) ::SendMessageW(window_, WM_SETFONT, reinterpret_cast<WPARAM>(::GetStockObject(DEFAULT_GUI_FONT)), FALSE);
   return window_;
 }
 

@@ -12,18 +12,14 @@
 #include "platform/resources.h"
 #include "resources/strings.h"
 #include "ui/application.h"
+#include "ui/console_tab.h"
+#include "ui/main_tab.h"
+#include "ui/option_tab.h"
 #include "ui/title_strip.h"
 
 namespace kestrel::ui {
 
 namespace {
-
-int screenCaps(int index) {
-  ce::HDC screen = ce::GetDC(nullptr);
-  int value = ce::GetDeviceCaps(screen, index);
-  ce::ReleaseDC(nullptr, screen);
-  return value;
-}
 
 bool shiftHeld() { return ::GetKeyState(VK_SHIFT) < 0; }
 
@@ -53,6 +49,7 @@ MainWindow::~MainWindow() {
   if (config.mainWindow == this) config.mainWindow = nullptr;
   if (config.mainTab == static_cast<MainTab*>(mainTab_.get())) config.mainTab = nullptr;
   if (config.optionTab == static_cast<OptionTab*>(optionTab_.get())) config.optionTab = nullptr;
+  if (config.consoleTab == static_cast<ConsoleTab*>(consoleTab_.get())) config.consoleTab = nullptr;
   boot_.reset();
   cancel_.reset();
   progress_.reset();

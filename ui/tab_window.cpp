@@ -6,11 +6,12 @@
 #include "platform/display.h"
 #include "platform/heap.h"
 #include "ui/application.h"
+#include "ui/console_tab.h"
+#include "ui/main_tab.h"
 #include "ui/main_window.h"
+#include "ui/option_tab.h"
 
 namespace kestrel::ui {
-
-namespace {
 
 int screenCaps(int index) {
   ce::HDC screen = ce::GetDC(nullptr);
@@ -18,6 +19,8 @@ int screenCaps(int index) {
   ce::ReleaseDC(nullptr, screen);
   return value;
 }
+
+namespace {
 
 // The tab images in tab order: the Main page's says "kernel".
 const wchar_t* const tabImages[PageCount] = {L"IDI_KESMENU_MAIN", L"IDI_KESMENU_OPTION", L"IDI_KESMENU_CONSOLE"};
@@ -142,47 +145,9 @@ HWND TabPage::lastControl() const {
   return last;
 }
 
-MainTab::MainTab(Application& application, TabWindow& tabs) : TabPage(application, tabs, MainPage, L"WMain") {}
-
 POINT mainFlagColumn(int screenWidth, int screenHeight) {
   if (screenWidth > 320 && screenHeight <= 240) return {250, 5};
   return {5, 140};
-}
-
-void MainTab::onInit(HWND dialog) {
-  window_ = dialog;
-  TabPage::onInit(dialog);
-  POINT origin = mainFlagColumn(screenCaps(ce::HorzRes), screenCaps(ce::VertRes));
-  // The flags from top to bottom, 20 units apart; the speed list beside the last one.
-  const int flags[] = {152, 151, 150, 155, 153};
-  int y = origin.y;
-  for (int id : flags) {
-    if (HWND control = ::GetDlgItem(dialog, id)) {
-      ::SetWindowPos(control, nullptr, horizontalPixels(origin.x), verticalPixels(y), 0, 0,
-                     SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-    }
-    y += 20;
-  }
-  if (HWND speed = ::GetDlgItem(dialog, 154)) {
-    ::SetWindowPos(speed, nullptr, horizontalPixels(origin.x + 100), verticalPixels(origin.y + 80), 0, 0,
-                   SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-  }
-}
-
-OptionTab::OptionTab(Application& application, TabWindow& tabs)
-    : TabPage(application, tabs, OptionPage, L"WOption") {}
-
-void OptionTab::onInit(HWND dialog) {
-  window_ = dialog;
-  TabPage::onInit(dialog);
-}
-
-ConsoleTab::ConsoleTab(Application& application, TabWindow& tabs)
-    : TabPage(application, tabs, ConsolePage, L"WConsole") {}
-
-void ConsoleTab::onInit(HWND dialog) {
-  window_ = dialog;
-  TabPage::onInit(dialog);
 }
 
 TabPage* makePage(int index, Application& application, TabWindow& tabs) {
@@ -201,7 +166,12 @@ TabPage* makePage(int index, Application& application, TabWindow& tabs) {
       page = tab;
       break;
     }
-    case ConsolePage: page = ce::heapNew<ConsoleTab>(application, tabs); break;
+    case ConsolePage: {
+      auto* tab = ce::heapNew<ConsoleTab>(application, tabs);
+      config.consoleTab = tab;
+      page = tab;
+      break;
+    }
     default: return nullptr;
   }
   if (page) page->create();

@@ -61,35 +61,12 @@ class TabPage : public Window {
   const wchar_t* resourceName_;
 };
 
-// The pages. Their own behaviour (filling the controls from the settings, keeping dependent
-// controls enabled, copying the controls back, the log pane) builds on these.
-class MainTab final : public TabPage, public SettingsPage {
- public:
-  MainTab(Application& application, TabWindow& tabs);
-  void onInit(HWND dialog) override;
-  // Nothing yet: the controls are not filled from the settings, so they hold nothing that
-  // belongs there.
-  void saveToSettings() override {}
-};
-
-class OptionTab final : public TabPage, public SettingsPage {
- public:
-  OptionTab(Application& application, TabWindow& tabs);
-  void onInit(HWND dialog) override;
-  // As for the Main tab.
-  void saveToSettings() override {}
-};
-
-class ConsoleTab final : public TabPage {
- public:
-  ConsoleTab(Application& application, TabWindow& tabs);
-  void onInit(HWND dialog) override;
-};
-
 // The page factory: 0 a MainTab, 1 an OptionTab, 2 a ConsoleTab, bound to `tabs`, recorded in
 // the settings and created. Null for any other index (and when the page cannot be made).
 TabPage* makePage(int index, Application& application, TabWindow& tabs);
 
+// A capability of the handheld's screen (ce::HorzRes, ce::LogPixelsX, ...).
+int screenCaps(int index);
 // Lengths of the pages are given in 96-dpi units; these turn them into the screen's pixels.
 int horizontalPixels(int units);
 int verticalPixels(int units);

@@ -20,7 +20,12 @@ namespace {
 HandheldOptions optionsFor(const std::string& platform) {
   HandheldOptions options;
   options.platform = platform;
-  options.extraIni = "com1 = none\n";
+  return options;
+}
+
+// No test's window talks on the handheld's serial port.
+HandheldOptions withoutCom1(HandheldOptions options) {
+  options.extraIni = "com1 = none\n" + options.extraIni;
   return options;
 }
 
@@ -52,13 +57,18 @@ bool TestProgram::registerWindowClass() {
 bool TestProgram::createWindow() {
   calls.push_back("createWindow");
   bool made = WindowProgram::createWindow();
-  // The Console tab's pane is the session until the page shows text itself.
-  if (made) kestrel::settings().consoleTab = &session_;
+  // The session sees every console text on its way to the Console tab.
+  if (made) {
+    session_.pane_ = kestrel::settings().consoleTab;
+    kestrel::settings().consoleTab = &session_;
+  }
   return made;
 }
 void TestProgram::destroyMainWindowObject() {
   calls.push_back("destroyMainWindowObject");
   if (beforeDestroyMainWindow) beforeDestroyMainWindow();
+  if (kestrel::settings().consoleTab == &session_) kestrel::settings().consoleTab = nullptr;
+  session_.pane_ = nullptr;
   WindowProgram::destroyMainWindowObject();
 }
 void TestProgram::destroyApplication() {
@@ -68,16 +78,21 @@ void TestProgram::destroyApplication() {
 }
 
 WindowSession::WindowSession(const std::string& platform, std::function<void(Settings&)> configure)
-    : handheld_(optionsFor(platform)), program_(*this) {
+    : WindowSession(optionsFor(platform), std::move(configure)) {}
+
+WindowSession::WindowSession(HandheldOptions options, std::function<void(Settings&)> configure)
+    : handheld_(withoutCom1(options)), program_(*this) {
   bool sa = handheld_.machine().config().profile.family == handheld::Family::SA11x0;
-  writeBytes(handheld_.hostPath(u"\\Storage Card\\corvid"),
-             readBytes(sa ? kestrel::testing::probeKernelSa11x0 : kestrel::testing::probeKernelPxa2x0));
+  // In the card's folder, which is a plain folder on a handheld without cards.
+  handheld_.writeFile(u"\\Storage Card\\corvid",
+                      readBytes(sa ? kestrel::testing::probeKernelSa11x0 : kestrel::testing::probeKernelPxa2x0));
   if (configure) {
     Settings& s = kestrel::settings();
     kestrel::setText(s.kernelDirectory, u"\\Storage Card\\");
     s.kernelDirectorySet = 1;
     kestrel::setText(s.kernelFile, u"corvid");
     s.kernelFileSet = 1;
+    const std::string& platform = options.platform;
     for (int i = 0; kestrel::platformName(i); ++i) {
       if (std::u16string(kestrel::platformName(i)) == std::u16string(platform.begin(), platform.end())) {
         kestrel::selectPlatform(i, s.platform);
@@ -104,6 +119,7 @@ WindowSession::~WindowSession() { ce::setMessageBoxHook(nullptr); }
 
 int WindowSession::run(std::function<void(WindowSession&)> steps) {
   steps_ = std::move(steps);
+  quit.reset();
   return kestrel::runProgram(program_);
 }
 
@@ -158,7 +174,10 @@ HWND WindowSession::focus() const {
   return std::wstring(name) == L"ComboBox" ? parent : f;
 }
 
-void WindowSession::print(const char16_t* text, bool) { consoleText += text; }
+void WindowSession::print(const char16_t* text, bool paneOnly) {
+  consoleText += text;
+  if (pane_) pane_->print(text, paneOnly);
+}
 
 std::string configFile(WindowSession& session) { return session.handheld().readFile(u"\\Storage Card\\kestrel.cnf"); }
 

@@ -59,9 +59,12 @@ class WindowSession : public kestrel::ConsolePane {
   // family is on the card as corvid, and the settings name it.
   explicit WindowSession(const std::string& platform = "Compaq iPAQ H3600",
                          std::function<void(kestrel::Settings&)> configure = {});
+  // The same on a handheld made with `options` (its cards, display, further ini lines).
+  explicit WindowSession(HandheldOptions options, std::function<void(kestrel::Settings&)> configure = {});
   ~WindowSession();
 
   // Runs the program with `steps` as the start of its message loop; the program's result.
+  // A session may run the program again, as the next start on the same handheld.
   int run(std::function<void(WindowSession&)> steps);
 
   // Handles the queued messages as the loop does; true when the quit message came.
@@ -88,12 +91,13 @@ class WindowSession : public kestrel::ConsolePane {
   std::optional<int> quit;       // the quit message's value, once seen
   std::vector<Box> boxes;        // every message box, in order
   std::function<int(const Box&)> answer;  // default: Yes to everything
-  std::u16string consoleText;    // what reached the Console tab
+  std::u16string consoleText;    // every text the LCD console sent to the Console tab
 
-  // ConsolePane: the Console tab's place for the LCD console's text.
+  // ConsolePane: records the text and passes it on to the Console tab.
   void print(const char16_t* text, bool paneOnly) override;
 
  private:
+  kestrel::ConsolePane* pane_ = nullptr;  // the Console tab
   TempHandheld handheld_;
   TestProgram program_;
   std::function<void(WindowSession&)> steps_;
