@@ -1,7 +1,8 @@
 // GzipFileManager over fuzzed bytes in memory, driven by a fuzzed sequence of reads at fuzzed
 // offsets and lengths, seeks, realSize and reopens. Every answer is checked against a first
 // pass that reads the file at rising offsets: whatever the order of access, the same offset
-// must give the same bytes, and damage must stay damage.
+// must give the same bytes, and damage must stay damage: once any read has returned -1,
+// realSize is all ones and neither the ELF loader nor the image loader takes the file as whole.
 //
 // Input: the file, optionally followed by operations. When the last byte is 0 (as it is for
 // any gzip file below 16 MiB, whose last byte is the top of its length word) the whole input
@@ -16,6 +17,8 @@
 
 #include "console/console.h"
 #include "file/gzip_file_manager.h"
+#include "load/elf_loader.h"
+#include "memory/memory_manager.h"
 #include "tests/support/memory_file.h"
 
 namespace {
@@ -35,6 +38,28 @@ class QuietConsole final : public kestrel::Console {
   do {                     \
     if (!(cond)) violated(#cond, static_cast<long>(a), static_cast<long>(b)); \
   } while (0)
+
+// Any read that returned -1, in the reference pass or after.
+bool sawDamage = false;
+
+// A memory manager with no pages: enough for a loader's setFile, which only asks for banks.
+class NoPages final : public kestrel::MemoryManager {
+ public:
+  using MemoryManager::MemoryManager;
+  std::uint32_t virtualToPhysical(std::uintptr_t) override { return NoPhysical; }
+};
+
+// The kernel loader and the image loader on the open file: both must refuse it.
+void expectRefusedAsWhole(FileManager& file, kestrel::Console** slot) {
+  FileManager* filePointer = &file;
+  NoPages memory(slot, 4096);
+  kestrel::MemoryManager* memoryPointer = &memory;
+  kestrel::ElfLoader kernel(slot, &memoryPointer);
+  file.seek(0);
+  if (kernel.setFile(&filePointer)) violated("a damaged file was accepted as a kernel", 0, 0);
+  file.seek(0);
+  if (kernel.loadImage()) violated("a damaged file was accepted as an image", 0, 0);
+}
 
 // Past this much content the reference pass stops: enough to check, bounded for zip bombs.
 constexpr std::size_t ReferenceLimit = 1 << 20;
@@ -60,6 +85,7 @@ Reference referencePass(FileManager& file) {
     }
     if (n < 0) {
       ref.damaged = true;
+      sawDamage = true;
       return ref;
     }
     ref.bytes.insert(ref.bytes.end(), buffer.begin(), buffer.begin() + n);
@@ -72,6 +98,7 @@ std::int32_t checkedRead(FileManager& file, const Reference& ref, std::uint32_t 
   std::vector<std::uint8_t> buffer(length + 1);
   const std::int32_t n = file.read(buffer.data(), length, explicitOffset ? offset : FileManager::CurrentPosition);
   EXPECT(n >= -1 && n <= static_cast<std::int64_t>(length), n, length);
+  if (n < 0) sawDamage = true;
   // Asking for nothing gets 0, or -1 from a file already known to be damaged.
   if (length == 0) {
     EXPECT(n == 0 || (n == -1 && ref.damaged), n, offset);
@@ -112,6 +139,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ops = data + fileSize;
   }
 
+  sawDamage = false;
   QuietConsole console;
   kestrel::Console* slot = &console;
   kestrel::GzipFileManager gz(&slot, std::make_unique<kestrel_testing::MemoryFile>(&slot, data, fileSize, piece));
@@ -152,6 +180,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (!known) {
           const std::int32_t n = gz.read(std::vector<std::uint8_t>(length + 1).data(), length, FileManager::CurrentPosition);
           EXPECT(n >= -1 && n <= static_cast<std::int64_t>(length), n, length);
+          if (n < 0) sawDamage = true;
           break;
         }
         const std::int32_t n = checkedRead(gz, ref, length, static_cast<std::uint32_t>(position), false);
@@ -188,5 +217,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
   }
   gz.close();
+  if (sawDamage) {
+    if (!gz.open(u"fuzz")) violated("reopen failed", 0, 0);
+    const std::uint32_t again = gz.realSize();
+    EXPECT(again == Damaged, again, ref.bytes.size());
+    expectRefusedAsWhole(gz, &slot);
+    gz.close();
+  }
   return 0;
 }
