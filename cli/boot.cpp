@@ -229,12 +229,22 @@ class CommandLineFrontEnd final : public ProgramShell, public BootWindow, public
       writeOut("kestrel: kestrel.cnf names no platform of the table; booting as the handheld's own, " + own.name +
                ".\n");
     }
+    // As the Main tab saves them: the text typed in, else what the tab shows for a record
+    // that holds none (the first entry of the directory list, "corvid.gz").
     if (changes_.dir) {
       setText(s.kernelDirectory, *changes_.dir);
       s.kernelDirectorySet = 1;
+    } else if (!s.kernelDirectorySet) {
+      if (std::optional<std::u16string> shown = s.kernelDirectoryChoice(s.initialDirectoryChoice())) {
+        setText(s.kernelDirectory, *shown);
+        s.kernelDirectorySet = 1;
+      }
     }
     if (changes_.kernel) {
       setText(s.kernelFile, *changes_.kernel);
+      s.kernelFileSet = 1;
+    } else if (!s.kernelFileSet) {
+      setText(s.kernelFile, std::u16string(u"corvid.gz"));
       s.kernelFileSet = 1;
     }
     if (changes_.root) s.rootDevice = *changes_.root;

@@ -291,6 +291,11 @@ bool runUnicorn(const HandoffImage& image, const PhysicalMemory& layout, Unicorn
   // Unicorn counts its timeout in microseconds; a run stopped by it ends without an error.
   const std::uint64_t timeout =
       options.timeoutSeconds > 0 ? static_cast<std::uint64_t>(options.timeoutSeconds * 1e6) + 1 : 0;
+  auto limitText = [&options] {
+    char text[48];
+    std::snprintf(text, sizeof text, "time limit (%g s)", options.timeoutSeconds);
+    return std::string(text);
+  };
   auto timedOut = [&e] {
     std::size_t stopped = 0;
     return uc_query(e.uc, UC_QUERY_TIMEOUT, &stopped) == UC_ERR_OK && stopped != 0;
@@ -309,8 +314,7 @@ bool runUnicorn(const HandoffImage& image, const PhysicalMemory& layout, Unicorn
   if (!watch.left) {
     if (timeout != 0 && timedOut()) {
       result.timedOut = true;
-      error = line("time limit (%llu s) reached at pc 0x%08llx before the kernel was entered",
-                   static_cast<unsigned long long>(options.timeoutSeconds), pc);
+      error = limitText() + line(" reached at pc 0x%08llx before the kernel was entered", pc);
     } else if (watch.limitReached)
       error = line("instruction limit (%llu) reached at pc 0x%08llx before the kernel was entered",
                    options.instructionLimit, pc);
@@ -347,8 +351,7 @@ bool runUnicorn(const HandoffImage& image, const PhysicalMemory& layout, Unicorn
     if (!r.kernel.exited) {
       if (timeout != 0 && timedOut()) {
         r.kernel.timedOut = true;
-        r.kernel.error = line("time limit (%llu s) reached at pc 0x%08llx",
-                              static_cast<unsigned long long>(options.timeoutSeconds), pc);
+        r.kernel.error = limitText() + line(" reached at pc 0x%08llx", pc);
       } else if (!watch.fault.empty())
         r.kernel.error = watch.fault;
       else if (watch.limitReached)
