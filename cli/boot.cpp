@@ -19,6 +19,7 @@
 #include "boot/front_end.h"
 #include "boot/platform_table.h"
 #include "boot/settings.h"
+#include "boot/temporary_directory.h"
 #include "cli/command.h"
 #include "console/console.h"
 #include "handoff/image.h"
@@ -229,14 +230,17 @@ class CommandLineFrontEnd final : public ProgramShell, public BootWindow, public
       writeOut("kestrel: kestrel.cnf names no platform of the table; booting as the handheld's own, " + own.name +
                ".\n");
     }
-    // As the Main tab saves them: the text typed in, else what the tab shows for a record
-    // that holds none (the first entry of the directory list, "corvid.gz").
+    // The text typed in; for a record that holds none, the file name the Main tab shows
+    // ("corvid.gz") and, where the tab would start at the top of its list, the first storage
+    // card: where `kestrel handheld init` leaves the card and kestrel.cnf lives, so that a
+    // fresh handheld boots the kernel put on its card.
     if (changes_.dir) {
       setText(s.kernelDirectory, *changes_.dir);
       s.kernelDirectorySet = 1;
     } else if (!s.kernelDirectorySet) {
-      if (std::optional<std::u16string> shown = s.kernelDirectoryChoice(s.initialDirectoryChoice())) {
-        setText(s.kernelDirectory, *shown);
+      char16_t card[TemporaryDirectoryUnits];
+      if (findTemporaryDirectory(card)) {
+        setText(s.kernelDirectory, u"\\" + std::u16string(card) + u"\\");
         s.kernelDirectorySet = 1;
       }
     }

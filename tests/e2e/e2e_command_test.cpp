@@ -143,13 +143,14 @@ TEST(BootCommand, WithoutAPlatformTheHandheldsOwnIsUsed) {
   EXPECT_EQ(again.output.find("names no platform"), std::string::npos) << again.output;
 
   // The same with no kestrel.cnf at all, as `kestrel handheld init` leaves a handheld: the
-  // kernel file is what the Main tab shows for it, corvid.gz, and the boot gets to the jump.
+  // kernel is corvid.gz on the first card, and the boot gets to the jump.
   std::filesystem::remove(handheld.dir() / "Storage Card" / "kestrel.cnf");
-  CommandResult fresh = handheld.boot({"--run", "none", "--dir", "\\Storage Card\\"});
+  CommandResult fresh = handheld.boot({"--run", "none"});
   EXPECT_EQ(fresh.status, 0) << fresh.output;
   EXPECT_NE(fresh.output.find(said), std::string::npos) << fresh.output;
   EXPECT_NE(fresh.output.find("kestrel: stopped at the jump.\n"), std::string::npos) << fresh.output;
   EXPECT_EQ(configValue(handheld, "kernelFile"), "corvid.gz");
+  EXPECT_EQ(configValue(handheld, "kernelDirectory"), "\\Storage Card\\");
 }
 
 // Files that are no hand-off image, or one that names a processor it cannot be, are refused
