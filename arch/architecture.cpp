@@ -22,12 +22,6 @@ ce::FARPROC Architecture::coreFunction(const char16_t* name) {
   return ce::GetProcAddressW(coredll_, name);
 }
 
-void Architecture::addDestination(std::vector<AddressRange>& out, std::uint64_t start, std::uint64_t length) const {
-  if (length == 0) return;
-  std::uint64_t end = (start + length + 3) & ~std::uint64_t{3};
-  if (end > 0x100000000ull) end = 0x100000000ull;
-  out.push_back({static_cast<std::uint32_t>(start), static_cast<std::uint32_t>(end - start)});
-}
 
 void Architecture::systemInfo() {
   Console& out = console();

@@ -11,6 +11,7 @@
 #include "common/processor_family.h"
 #include "console/console.h"
 #include "console/serial_console.h"
+#include "memory/destination_map.h"
 #include "memory/memory_manager.h"
 #include "platform/system.h"
 
@@ -21,7 +22,7 @@ constexpr int BuiltForWindowsCe = 211;
 
 // systemInfo records the running system's version in `osVersion` (common/os_version.h).
 
-class Architecture {
+class Architecture : public DestinationMap {
  public:
   // Prints nothing; the families print their own lines.
   Architecture(ConsoleSlot console, MemoryManagerSlot memoryManager);
@@ -45,10 +46,8 @@ class Architecture {
   virtual ProcessorFamily family() const = 0;
   // Makes the serial console of the family's UART behind COM1.
   virtual SerialConsoleMaker serialConsoleMaker() const = 0;
-  // Appends to `out` the physical ranges that the family's 2nd bootloader really writes when
-  // the chain asks for [start, start + length), ends rounded up to words (the copy and clear
-  // loops write whole words). This one: the range itself, cut at the top of the address space.
-  virtual void addDestination(std::vector<AddressRange>& out, std::uint64_t start, std::uint64_t length) const;
+  // Where the family's 2nd bootloader really writes a range (DestinationMap): as the chain
+  // says, unless the family overrides it.
 
   // The function `name` exported by coredll.dll, or null. Loads the library on first use;
   // when it cannot be loaded, says so in a "WARNING" box and tries again next time.

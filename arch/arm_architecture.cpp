@@ -34,7 +34,27 @@ void ArmArchitecture::systemInfo() {
   ce::SetKMode(savedKernelMode_);
 }
 
+bool ArmArchitecture::processorMatches() {
+  // The main ID register is read in kernel mode, as the system probe reads it.
+  const ce::BOOL saved = ce::SetKMode(ce::True);
+  const std::uint32_t mainId = ce::ReadCP15(0);
+  ce::SetKMode(saved);
+  const std::optional<ProcessorFamily> actual = processorFamilyOf(mainId);
+  if (!actual) {
+    console().print(u"the processor (id 0x%08x) is of no family this loader knows.\n", mainId);
+    return false;
+  }
+  if (*actual != family()) {
+    // Handing over with the other family's routines, banks and UART would hang the machine.
+    console().print(u"the platform is %S, but the processor (id 0x%08x) is %S.\n", familyName(family()), mainId,
+                    familyName(*actual));
+    return false;
+  }
+  return true;
+}
+
 bool ArmArchitecture::initBanks(const std::uint32_t (&banks)[4], std::uint32_t bankSize, std::uint32_t cacheBytes) {
+  if (!processorMatches()) return false;
   MemoryManager& mm = memoryManager();
   if (!mm.init()) {
     console().print(u"can't initialize memory manager.\n");

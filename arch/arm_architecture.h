@@ -29,8 +29,11 @@ class ArmArchitecture : public Architecture {
   std::uint32_t dCacheSize() const { return dCacheSize_; }
 
  protected:
-  // Registers the four DRAM banks after the memory manager's init hook and sets the D-cache
-  // size; the shared body of the families' init.
+  // Whether the processor, by its CP15 main ID, is of this architecture's family; says which
+  // it is when not.
+  bool processorMatches();
+  // The shared body of the families' init: the processor check, then the four DRAM banks
+  // after the memory manager's init hook, and the D-cache size.
   bool initBanks(const std::uint32_t (&banks)[4], std::uint32_t bankSize, std::uint32_t cacheBytes);
   // Copies a 2nd bootloader into the highest free page; the shared body of setupLoader.
   bool placeSecondBootloader(const unsigned char* code, std::size_t size);

@@ -61,12 +61,20 @@ bool Boot::createFileManager() {
 bool Boot::createComponents() { return createFileManager(); }
 
 bool Boot::attachLoader() {
-  if (!Loader::isElfFile(*fileManager_.get())) {
-    console_->print(u"unknown file format.\n");
+  FileManager& file = *fileManager_.get();
+  if (!Loader::isElfFile(file)) {
+    // A compressed file damaged in its first bytes has no format to tell: say what it is.
+    if (file.realSize() == DamagedSize) {
+      console_->print(u"kernel file is damaged: it can't be read to its end.\n");
+    } else {
+      console_->print(u"unknown file format.\n");
+    }
     return false;
   }
   ElfLoader* elf = ce::heapNew<ElfLoader>(consoleSlot(), memoryManagerSlot());
   if (!elf) return false;
+  // The loader checks each destination where the family's second stage really writes it.
+  elf->setDestinationMap(architecture_.get());
   loader_.reset(elf);
   return true;
 }

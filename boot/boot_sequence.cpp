@@ -48,6 +48,41 @@ std::vector<AddressRange> kernelDestination(Loader& loader, std::uint32_t imageB
   return out;
 }
 
+// The file-system image goes behind the kernel's last region: it must land in the DRAM banks,
+// and on nothing the kernel occupies.
+bool imageFits(Loader& loader, std::uint32_t imageBytes, const Architecture& architecture, const MemoryManager& memory) {
+  std::vector<AddressRange> kernel;
+  std::uint64_t end = 0;
+  for (const AddressRange& range : loader.destinationRanges()) {
+    architecture.addDestination(kernel, range.start, range.length);
+    end = std::uint64_t{range.start} + range.length;
+  }
+  const std::uint64_t start = (end + 4095) & ~std::uint64_t{4095};
+  std::vector<AddressRange> image;
+  architecture.addDestination(image, start, imageBytes);
+  std::uint64_t written = 0;
+  for (const AddressRange& r : image) {
+    written += r.length;
+    if (memory.bankCount() > 0 && !insideBanks(memory, r)) {
+      currentConsole()->print(u"file system image: 0x%08x+0x%x is outside memory.\n", r.start, r.length);
+      return false;
+    }
+    for (const AddressRange& k : kernel) {
+      if (r.start < std::uint64_t{k.start} + k.length && k.start < std::uint64_t{r.start} + r.length) {
+        currentConsole()->print(u"file system image: 0x%08x+0x%x overlaps the kernel at 0x%08x+0x%x.\n", r.start,
+                                r.length, k.start, k.length);
+        return false;
+      }
+    }
+  }
+  if (start + imageBytes > 0x100000000ull || written < imageBytes) {
+    currentConsole()->print(u"file system image: 0x%08x+0x%x does not fit in memory.\n",
+                            static_cast<std::uint32_t>(start), imageBytes);
+    return false;
+  }
+  return true;
+}
+
 std::uint32_t roundUpToPages(std::uint32_t bytes, std::uint32_t pageSize) {
   std::uint64_t pages = (std::uint64_t{bytes} + pageSize - 1) / pageSize;
   std::uint64_t rounded = pages * pageSize;
@@ -117,9 +152,15 @@ void runBootSequence(Boot& object) {
   std::uint32_t imageBytes = 0;
   if (boot->imageWanted()) {
     if (!files.open(boot->imageFile())) return fail(u"Can't open file system image.\n");
-    // What counts is what reading delivers: a compressed image is sized inflated.
-    imageBytes = roundUpToPages(files.realSize(), pageSize);
+    // What counts is what reading delivers: a compressed image is sized inflated. All ones is
+    // a file that cannot be read to its end, not a 4 GiB image.
+    const std::uint32_t realSize = files.realSize();
     files.close();
+    if (realSize == DamagedSize) {
+      console.print(u"file system image is damaged: it can't be read to its end.\n");
+      return fail(u"Can't open file system image.\n");
+    }
+    imageBytes = roundUpToPages(realSize, pageSize);
   }
 
   config.stepProgress("4");
@@ -132,7 +173,11 @@ void runBootSequence(Boot& object) {
   if (!loader.setFile(boot->fileManagerSlot())) return fail(u"Can't initialize loader.\n");
 
   config.stepProgress("6");
-  std::uint32_t kernelBytes = roundUpToPages(loader.memorySize(), pageSize);
+  const std::uint32_t need = loader.memorySize();
+  // All ones: the symbol block would land outside memory or on the kernel; the loader said where.
+  if (need == 0xFFFFFFFFu) return fail(u"Can't allocate memory.\n");
+  std::uint32_t kernelBytes = roundUpToPages(need, pageSize);
+  if (imageBytes > 0 && !imageFits(loader, imageBytes, architecture, memory)) return fail(u"Can't allocate memory.\n");
   if (boot->setAsideEnabled()) memory.setAside(kernelDestination(loader, imageBytes, architecture));
   std::uint32_t total = 0;
   if (!ce::addNoWrap(kernelBytes, imageBytes, total) || !reserveBootMemory(memory, total)) {

@@ -47,6 +47,13 @@ bool readRecord(ce::HANDLE file, SettingsRecord& record) {
   if (ce::SetFilePointer(file, 0, nullptr, ce::FileBegin) == ce::InvalidSetFilePointer) return false;
   if (!ce::ReadFile(file, bytes, wanted, &got, nullptr)) return false;
   record.deserialize(bytes);
+  // A value no page could have saved (root device 9, a delay of -1 seconds, 0 bit/s) is not
+  // used, nor saved back: that field alone takes its default.
+  SettingsRecord defaults;
+  defaults.setDefaults();
+  for (const SettingsField& f : settingsFields()) {
+    if (f.kind != FieldKind::Text && storedValueRefused(f, f.get(record))) f.set(record, f.get(defaults));
+  }
   return true;
 }
 

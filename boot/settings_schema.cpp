@@ -48,7 +48,8 @@ constexpr SettingsField fields[] = {
      KESTREL_WORD(pauseBeforeBoot)},
     {"loadDebugInfo", Offset::loadDebugInfo, FieldKind::Flag, 0, 0, 1, true, true, nullptr, KESTREL_WORD(loadDebugInfo)},
     {"safetyMessage", Offset::safetyMessage, FieldKind::Flag, 0, 0, 1, true, true, nullptr, KESTREL_WORD(safetyMessage)},
-    {"serialSpeed", Offset::serialSpeed, FieldKind::Number, 0, 0, MaxWord, true, true, nullptr, KESTREL_WORD(serialSpeed)},
+    // 0 bit/s would leave the serial line unset, and divide the UART's clock by nothing.
+    {"serialSpeed", Offset::serialSpeed, FieldKind::Number, 0, 1, MaxWord, true, true, nullptr, KESTREL_WORD(serialSpeed)},
     {"extraOptions", Offset::extraOptions, FieldKind::Text, Record::OptionUnits, 0, 0, true, true, nullptr,
      KESTREL_TEXT(extraOptions)},
 };
@@ -84,6 +85,17 @@ std::optional<RootDevice> rootDeviceNamed(std::string_view name) {
 }
 
 std::span<const SettingsField> settingsFields() { return fields; }
+
+std::int64_t fieldValue(const SettingsField& field, std::uint32_t word) {
+  if (field.kind == FieldKind::Root || field.kind == FieldKind::Seconds) return static_cast<std::int32_t>(word);
+  return word;
+}
+
+bool storedValueRefused(const SettingsField& field, std::uint32_t word) {
+  if (!field.settable || field.kind == FieldKind::Text || field.kind == FieldKind::Flag) return false;
+  const std::int64_t value = fieldValue(field, word);
+  return value < field.minimum || value > field.maximum;
+}
 
 const SettingsField* findSettingsField(std::string_view name) {
   for (const SettingsField& f : fields) {

@@ -36,7 +36,8 @@ struct SettingsField {
   std::size_t offset;  // in the 2152-byte record
   FieldKind kind;
   std::size_t units;   // Text: the array's units
-  // The values a user may give it (numeric kinds); loaded records are taken as stored.
+  // The values a user may give it (numeric kinds). A loaded record keeps what it stores,
+  // except that a number, root device or delay outside these takes its default.
   std::int64_t minimum;
   std::int64_t maximum;
   bool settable;        // false: written as the program writes every record
@@ -51,6 +52,13 @@ struct SettingsField {
 
 // The auto-boot timer runs for seconds x 1000 ms in 32 signed bits.
 constexpr std::int64_t MaxAutoBootSeconds = 0x7FFFFFFF / 1000;
+
+// The stored word as the field's value: sign-extended for the signed kinds.
+std::int64_t fieldValue(const SettingsField& field, std::uint32_t word);
+// Whether a loaded record's word must give way to the field's default: a number, root device
+// or delay outside [minimum, maximum]. Flags are taken as stored (any nonzero word is set), and
+// so are the words the program writes itself (magic, version, recordSize, reserved).
+bool storedValueRefused(const SettingsField& field, std::uint32_t word);
 
 // Every field, in record order.
 std::span<const SettingsField> settingsFields();

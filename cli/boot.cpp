@@ -19,12 +19,14 @@
 #include "boot/front_end.h"
 #include "boot/platform_table.h"
 #include "boot/settings.h"
+#include "boot/temporary_directory.h"
 #include "cli/command.h"
 #include "console/console.h"
 #include "handoff/image.h"
 #include "handoff/qemu_image.h"
 #include "handoff/qemu_runner.h"
 #include "handoff/unicorn_runner.h"
+#include "platform/handheld/machine.h"
 #include "platform/handheld/processor.h"
 #include "platform/handheld/serial.h"
 #include "platform/message_box.h"
@@ -122,6 +124,14 @@ std::filesystem::path temporaryImage;
   std::_Exit(status);
 }
 
+// Whether `id` is exactly the words of an entry of the platform table.
+bool inPlatformTable(const PlatformId& id) {
+  for (std::size_t i = 0; i < platformTableCount; ++i) {
+    if (platformTable[i].id == id) return true;
+  }
+  return false;
+}
+
 void writeOut(std::string_view bytes) {
   std::fwrite(bytes.data(), 1, bytes.size(), stdout);
   std::fflush(stdout);
@@ -165,7 +175,15 @@ class CommandLineFrontEnd final : public ProgramShell, public BootWindow, public
     // The one message this program handles: the Boot button. A boot that works does not
     // come back (see leave).
     pressBoot();
-    if (lastBootFailure()) return ExitBootFailed;
+    if (lastBootFailure()) {
+      // A jump that came back because its image could not be kept: the box says only that the
+      // jump failed; this says which file and why.
+      const std::optional<handheld::JumpCapture>& jump = handheld::processor().lastJump;
+      if (jump && !jump->written && !jump->error.empty()) {
+        std::fprintf(stderr, "kestrel: the hand-off image was not written: %s\n", jump->error.c_str());
+      }
+      return ExitBootFailed;
+    }
     std::fprintf(stderr, "kestrel: the boot was not started\n");
     return ExitFailure;
   }
@@ -202,13 +220,35 @@ class CommandLineFrontEnd final : public ProgramShell, public BootWindow, public
 
   void saveMainTab() {
     Settings& s = settings();
-    if (changes_.platform) s.platform = *changes_.platform;
+    if (changes_.platform) {
+      s.platform = *changes_.platform;
+    } else if (!inPlatformTable(s.platform)) {
+      // A fresh handheld's kestrel.cnf names no platform: boot as what the handheld is, and
+      // say so, rather than fail at "Architecture not supported.".
+      const handheld::Profile& own = handheld::current().config().profile;
+      s.platform = {own.cpu, own.machine};
+      writeOut("kestrel: kestrel.cnf names no platform of the table; booting as the handheld's own, " + own.name +
+               ".\n");
+    }
+    // The text typed in; for a record that holds none, the file name the Main tab shows
+    // ("corvid.gz") and, where the tab would start at the top of its list, the first storage
+    // card: where `kestrel handheld init` leaves the card and kestrel.cnf lives, so that a
+    // fresh handheld boots the kernel put on its card.
     if (changes_.dir) {
       setText(s.kernelDirectory, *changes_.dir);
       s.kernelDirectorySet = 1;
+    } else if (!s.kernelDirectorySet) {
+      char16_t card[TemporaryDirectoryUnits];
+      if (findTemporaryDirectory(card)) {
+        setText(s.kernelDirectory, u"\\" + std::u16string(card) + u"\\");
+        s.kernelDirectorySet = 1;
+      }
     }
     if (changes_.kernel) {
       setText(s.kernelFile, *changes_.kernel);
+      s.kernelFileSet = 1;
+    } else if (!s.kernelFileSet) {
+      setText(s.kernelFile, std::u16string(u"corvid.gz"));
       s.kernelFileSet = 1;
     }
     if (changes_.root) s.rootDevice = *changes_.root;
@@ -249,7 +289,7 @@ class CommandLineFrontEnd final : public ProgramShell, public BootWindow, public
         leave(ExitOk);
       };
     } else if (options_.run == "unicorn") {
-      jump.run = [](const std::filesystem::path& file) {
+      jump.run = [timeout](const std::filesystem::path& file) {
         handoff::HandoffImage image;
         std::string error;
         if (!handoff::readImage(file, image, error)) leave(fail(ExitFailure, "hand-off image: " + error));
@@ -258,7 +298,10 @@ class CommandLineFrontEnd final : public ProgramShell, public BootWindow, public
         handoff::HandoffCheck check;
         handoff::UnicornOptions unicorn;
         unicorn.runKernel = true;
-        if (!handoff::checkInUnicorn(image, check, error, unicorn)) leave(fail(ExitFailure, "second stage: " + error));
+        unicorn.timeoutSeconds = timeout;
+        if (!handoff::checkInUnicorn(image, check, error, unicorn)) {
+          leave(fail(check.run.timedOut ? ExitTimeLimit : ExitFailure, "second stage: " + error));
+        }
         std::fprintf(stdout, "kestrel: second stage entered the kernel at 0x%08x with r0=0x%08x r1=0x%08x r2=0x%08x "
                      "sp=0x%08x, memory as the reference walk says (%u links).\n",
                      check.walk.entry, check.walk.r0, check.walk.r1, check.walk.r2, check.walk.sp,
@@ -267,6 +310,8 @@ class CommandLineFrontEnd final : public ProgramShell, public BootWindow, public
         const handoff::KernelRun& kernel = check.run.kernel;
         toSerialLine(kernel.output);
         if (kernel.exited) leave(kernel.status);
+        if (kernel.timedOut) leave(fail(ExitTimeLimit, "unicorn: the kernel was still running after " +
+                                                           std::to_string(static_cast<long>(timeout)) + " seconds"));
         // A kernel that does not exit through semihosting ends here; the hand-off was right.
         std::fprintf(stdout, "kestrel: the kernel ran in unicorn until %s.\n", kernel.error.c_str());
         leave(ExitOk);
@@ -341,8 +386,9 @@ void addBootCommand(CLI::App& root, CommandContext& context) {
   command->add_flag("--no-set-aside", options->noSetAside,
                     "let chain pages lie where the kernel will be copied to (shows why the loader keeps them out; "
                     "the kernel is overwritten before it is read)");
-  command->add_option("--timeout", options->timeout, "seconds the emulated machine may run (default 60)")
-      ->check(CLI::PositiveNumber);
+  command->add_option("--timeout", options->timeout,
+                      "seconds the emulated machine may run, in QEMU or in unicorn (default 60)")
+      ->check(positiveSeconds());
   command->callback([options, &context] { context.status = runBoot(*options); });
 }
 

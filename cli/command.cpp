@@ -1,12 +1,33 @@
 #include "cli/command.h"
 
+#include <cmath>
 #include <cstdlib>
 #include <iostream>
+#include <string>
 #include <system_error>
 
 #include "platform/handheld/machine.h"
 
 namespace kestrel::cli {
+
+const CLI::Validator& positiveSeconds() {
+  static const CLI::Validator check(
+      [](std::string& text) -> std::string {
+        double seconds = 0;
+        std::size_t used = 0;
+        try {
+          seconds = std::stod(text, &used);
+        } catch (...) {
+          used = 0;
+        }
+        if (used != text.size() || used == 0 || !std::isfinite(seconds) || seconds <= 0) {
+          return "expected a number of seconds above 0, not " + text;
+        }
+        return {};
+      },
+      "SECONDS");
+  return check;
+}
 
 int fail(int status, const std::string& message) {
   std::cerr << "kestrel: " << message << "\n";

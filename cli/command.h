@@ -28,6 +28,9 @@ struct CommandContext {
 // Each subcommand file defines one of these; main.cpp lists them.
 using AddCommand = void (*)(CLI::App& root, CommandContext& context);
 
+// --timeout's check: a finite number of seconds above 0 (not nan, not inf, not negative).
+const CLI::Validator& positiveSeconds();
+
 // Prints "kestrel: <message>" on stderr and returns `status`.
 int fail(int status, const std::string& message);
 

@@ -138,7 +138,9 @@ std::optional<Assignment> parseAssignment(const std::string& item, std::string& 
     case Kind::Number:
     case Kind::Hex:
       if (!parseInteger(value, n) || n < a.field->minimum || n > a.field->maximum) {
-        return bad("expected an unsigned 32-bit number");
+        return bad(a.field->minimum == 0 ? std::string("expected an unsigned 32-bit number")
+                                         : "expected a number from " + std::to_string(a.field->minimum) + " to " +
+                                               std::to_string(a.field->maximum));
       }
       a.word = static_cast<std::uint32_t>(n);
       return a;

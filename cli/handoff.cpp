@@ -20,7 +20,7 @@ const char* familyName(handheld::Family family) { return family == handheld::Fam
 bool load(const std::string& file, handoff::HandoffImage& image) {
   std::string error;
   if (handoff::readImage(file, image, error)) return true;
-  fail(ExitFailure, file + ": " + error);
+  fail(ExitFailure, error);  // it names the file
   return false;
 }
 
@@ -61,7 +61,11 @@ int runRun(const std::string& file, const std::string& runner, double timeout) {
   if (runner == "unicorn") {
     handoff::HandoffCheck check;
     std::string error;
-    if (!handoff::checkInUnicorn(image, check, error)) return fail(ExitFailure, "unicorn: " + error);
+    handoff::UnicornOptions unicorn;
+    unicorn.timeoutSeconds = timeout;
+    if (!handoff::checkInUnicorn(image, check, error, unicorn)) {
+      return fail(check.run.timedOut ? ExitTimeout : ExitFailure, "unicorn: " + error);
+    }
     std::printf("unicorn: %s entered the kernel at 0x%08x with r0=0x%08x r1=0x%08x r2=0x%08x sp=0x%08x, "
                 "memory as the reference walk says\n",
                 check.run.cpu.c_str(), check.run.pc, check.run.r0, check.run.r1, check.run.r2, check.run.sp);
@@ -109,7 +113,7 @@ void addHandoffCommand(CLI::App& root, CommandContext& context) {
       "limit), or run the 2nd bootloader in unicorn and compare it with the reference walk.");
   run->add_option("FILE", runFile, "the hand-off image")->required();
   run->add_option("--run", runner, "qemu or unicorn")->check(CLI::IsMember({"qemu", "unicorn"}));
-  run->add_option("--timeout", timeout, "seconds before QEMU is stopped")->check(CLI::PositiveNumber);
+  run->add_option("--timeout", timeout, "seconds before QEMU or unicorn is stopped")->check(positiveSeconds());
   run->callback([&context] { context.status = runRun(runFile, runner, timeout); });
 }
 

@@ -19,6 +19,8 @@
 
 #include "console/console.h"
 #include "file/gzip_file_manager.h"
+#include "load/elf_loader.h"
+#include "memory/memory_manager.h"
 #include "tests/support/memory_file.h"
 
 namespace {
@@ -50,6 +52,28 @@ struct Log {
     if (!(cond)) violated(#cond, static_cast<long>(a), static_cast<long>(b)); \
   } while (0)
 
+// Any read that returned -1, in the reference pass or after.
+bool sawDamage = false;
+
+// A memory manager with no pages: enough for a loader's setFile, which only asks for banks.
+class NoPages final : public kestrel::MemoryManager {
+ public:
+  using MemoryManager::MemoryManager;
+  std::uint32_t virtualToPhysical(std::uintptr_t) override { return NoPhysical; }
+};
+
+// The kernel loader and the image loader on the open file: both must refuse it.
+void expectRefusedAsWhole(FileManager& file, kestrel::Console** slot) {
+  FileManager* filePointer = &file;
+  NoPages memory(slot, 4096);
+  kestrel::MemoryManager* memoryPointer = &memory;
+  kestrel::ElfLoader kernel(slot, &memoryPointer);
+  file.seek(0);
+  if (kernel.setFile(&filePointer)) violated("a damaged file was accepted as a kernel", 0, 0);
+  file.seek(0);
+  if (kernel.loadImage()) violated("a damaged file was accepted as an image", 0, 0);
+}
+
 // Past this much content the reference pass stops: enough to check, bounded for zip bombs.
 constexpr std::size_t ReferenceLimit = 1 << 20;
 constexpr std::uint32_t Damaged = 0xFFFFFFFFu;
@@ -75,6 +99,7 @@ Reference referencePass(FileManager& file, Log& log) {
     }
     if (n < 0) {
       ref.damaged = true;
+      sawDamage = true;
       return ref;
     }
     ref.bytes.insert(ref.bytes.end(), buffer.begin(), buffer.begin() + n);
@@ -89,6 +114,7 @@ std::int32_t checkedRead(FileManager& file, const Reference& ref, std::uint32_t 
   EXPECT(n >= -1 && n <= static_cast<std::int64_t>(length), n, length);
   log.note(n);
   log.noteBytes(buffer.data(), n);
+  if (n < 0) sawDamage = true;
   // Asking for nothing gets 0, or -1 from a file already known to be damaged.
   if (length == 0) {
     EXPECT(n == 0 || (n == -1 && ref.damaged), n, offset);
@@ -122,6 +148,7 @@ void run(const std::uint8_t* data, std::size_t fileSize, std::uint32_t piece, co
   kestrel::Console* slot = &console;
   kestrel::GzipFileManager gz(&slot, std::make_unique<kestrel_testing::MemoryFile>(&slot, data, fileSize, piece));
   gz.setAccessPoints(accessPoints, 1);
+  sawDamage = false;
   if (!gz.setRoot(u"\\") || !gz.open(u"fuzz")) violated("open of an in-memory file failed", 0, 0);
 
   const Reference ref = referencePass(gz, log);
@@ -163,6 +190,7 @@ void run(const std::uint8_t* data, std::size_t fileSize, std::uint32_t piece, co
           EXPECT(n >= -1 && n <= static_cast<std::int64_t>(length), n, length);
           log.note(n);
           log.noteBytes(buffer.data(), n);
+          if (n < 0) sawDamage = true;
           break;
         }
         const std::int32_t n = checkedRead(gz, ref, length, static_cast<std::uint32_t>(position), false, log);
@@ -202,6 +230,13 @@ void run(const std::uint8_t* data, std::size_t fileSize, std::uint32_t piece, co
     }
   }
   gz.close();
+  if (sawDamage) {
+    if (!gz.open(u"fuzz")) violated("reopen failed", 0, 0);
+    const std::uint32_t again = gz.realSize();
+    EXPECT(again == Damaged, again, ref.bytes.size());
+    expectRefusedAsWhole(gz, &slot);
+    gz.close();
+  }
 }
 
 }  // namespace

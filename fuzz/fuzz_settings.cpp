@@ -1,6 +1,6 @@
 // kestrel.cnf is whatever is on the card: any file must load without reading past what it
-// holds, leave a record with the right magic, version 258 and recordSize 2152, and be
-// replaced by exactly that record at the next save. The file goes through the handheld's
+// holds, leave a record with the right magic, version 258 and recordSize 2152 and every
+// ranged field inside its range, and be replaced by exactly that record at the next save. The file goes through the handheld's
 // own file services, as at start-up.
 #include <cstdint>
 #include <cstdlib>
@@ -11,6 +11,7 @@
 #include <string>
 
 #include "boot/settings.h"
+#include "boot/settings_schema.h"
 #include "platform/handheld/machine.h"
 
 namespace {
@@ -46,6 +47,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (settings.magic != kestrel::SettingsRecord::MagicValue || settings.version != 258 ||
       settings.recordSize != 2152)
     std::abort();
+  for (const kestrel::SettingsField& f : kestrel::settingsFields()) {
+    if (f.kind != kestrel::FieldKind::Text && kestrel::storedValueRefused(f, f.get(settings))) std::abort();
+  }
   std::uint8_t record[kestrel::SettingsRecord::Size];
   settings.serialize(record);
   if (!settings.saveFile()) std::abort();

@@ -58,11 +58,17 @@ std::vector<std::uint8_t> encodeImageHeader(handheld::Family family, const std::
 void appendFrameRecord(std::vector<std::uint8_t>& out, std::uint32_t physical, const std::uint8_t* bytes);
 
 std::vector<std::uint8_t> encodeImage(const HandoffImage& image);
-// Parses a whole file's bytes. On failure returns false with one lower-case line in `error`.
+// Parses a whole file's bytes. On failure returns false with one lower-case line in `error`;
+// a processor name that is not a known one, or not of the image's family, is such a failure.
 // The memory of the result has fill byte 0.
 bool decodeImage(const std::uint8_t* data, std::size_t size, HandoffImage& image, std::string& error);
 
+// The size a file must have, from its first ImageHeaderSize bytes (fewer: not an image).
+bool imageSizeFromHeader(const std::uint8_t* data, std::size_t size, std::uint64_t& expected, std::string& error);
+
 bool writeImage(const std::filesystem::path& file, const HandoffImage& image, std::string& error);
+// A regular file whose size is the one its header gives, read and parsed; the error line
+// names the file.
 bool readImage(const std::filesystem::path& file, HandoffImage& image, std::string& error);
 
 }  // namespace kestrel::handoff

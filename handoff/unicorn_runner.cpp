@@ -288,7 +288,19 @@ bool runUnicorn(const HandoffImage& image, const PhysicalMemory& layout, Unicorn
   uc_hook_add(e.uc, &interrupt, UC_HOOK_INTR, reinterpret_cast<void*>(onInterrupt), &watch, 1, 0);
 
   // `until` is an odd address, never an ARM instruction's: only the hooks and the count stop it.
-  err = uc_emu_start(e.uc, start, 0xFFFFFFFFu, 0, 0);
+  // Unicorn counts its timeout in microseconds; a run stopped by it ends without an error.
+  const std::uint64_t timeout =
+      options.timeoutSeconds > 0 ? static_cast<std::uint64_t>(options.timeoutSeconds * 1e6) + 1 : 0;
+  auto limitText = [&options] {
+    char text[48];
+    std::snprintf(text, sizeof text, "time limit (%g s)", options.timeoutSeconds);
+    return std::string(text);
+  };
+  auto timedOut = [&e] {
+    std::size_t stopped = 0;
+    return uc_query(e.uc, UC_QUERY_TIMEOUT, &stopped) == UC_ERR_OK && stopped != 0;
+  };
+  err = uc_emu_start(e.uc, start, 0xFFFFFFFFu, timeout, 0);
 
   UnicornResult r;
   r.cpu = model.name;
@@ -300,7 +312,10 @@ bool runUnicorn(const HandoffImage& image, const PhysicalMemory& layout, Unicorn
     return false;
   }
   if (!watch.left) {
-    if (watch.limitReached)
+    if (timeout != 0 && timedOut()) {
+      result.timedOut = true;
+      error = limitText() + line(" reached at pc 0x%08llx before the kernel was entered", pc);
+    } else if (watch.limitReached)
       error = line("instruction limit (%llu) reached at pc 0x%08llx before the kernel was entered",
                    options.instructionLimit, pc);
     else
@@ -330,11 +345,14 @@ bool runUnicorn(const HandoffImage& image, const PhysicalMemory& layout, Unicorn
     std::uint32_t uart = image.family == handheld::Family::PXA2x0 ? UartPxa2x0 : UartSa11x0;
     uc_mmio_map(e.uc, uart, FrameSize, onUartRead, &watch, onUartWrite, &watch);
     watch.kernel = true;
-    err = uc_emu_start(e.uc, r.pc, 0xFFFFFFFFu, 0, 0);
+    err = uc_emu_start(e.uc, r.pc, 0xFFFFFFFFu, timeout, 0);
     uc_reg_read(e.uc, UC_ARM_REG_PC, &pc);
     r.kernel = watch.run;
     if (!r.kernel.exited) {
-      if (!watch.fault.empty())
+      if (timeout != 0 && timedOut()) {
+        r.kernel.timedOut = true;
+        r.kernel.error = limitText() + line(" reached at pc 0x%08llx", pc);
+      } else if (!watch.fault.empty())
         r.kernel.error = watch.fault;
       else if (watch.limitReached)
         r.kernel.error = line("instruction limit (%llu) reached at pc 0x%08llx", options.kernelInstructionLimit, pc);

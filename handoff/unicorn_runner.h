@@ -32,6 +32,8 @@ struct UnicornOptions {
   // Go on into the kernel after the hand-off; ends at its semihosting exit.
   bool runKernel = false;
   std::uint64_t kernelInstructionLimit = 1'000'000'000;
+  // Wall-clock bound of each part (the hand-off, then the kernel) in seconds; 0: none.
+  double timeoutSeconds = 0;
   // Receives the kernel's UART and semihosting output; the result keeps it as well.
   std::function<void(std::string_view)> output;
 };
@@ -42,6 +44,7 @@ struct KernelRun {
   int status = -1;       // 0 for ADP_Stopped_ApplicationExit (with status 0), 1 otherwise
   std::string output;    // everything it transmitted
   std::string error;     // why it did not exit: an exception, an access outside memory, the limit
+  bool timedOut = false;  // stopped at UnicornOptions::timeoutSeconds
 };
 
 struct UnicornResult {
@@ -53,6 +56,7 @@ struct UnicornResult {
   std::uint32_t control = 0;  // CP15 register 1
   std::uint64_t instructions = 0;  // executed before the entry (counted per block entered)
   std::string cpu;            // the processor unicorn modelled
+  bool timedOut = false;      // the hand-off itself was stopped at UnicornOptions::timeoutSeconds
   KernelRun kernel;
 };
 

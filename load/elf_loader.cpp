@@ -4,6 +4,7 @@
 
 #include "common/message_box.h"
 #include "platform/bytes.h"
+#include "platform/format.h"
 #include "platform/message_box.h"
 
 namespace kestrel {
@@ -16,7 +17,7 @@ constexpr std::uint32_t EType = 16, EMachine = 18, EEntry = 24, EPhoff = 28, ESh
 constexpr std::uint32_t EPhentsize = 42, EPhnum = 44, EShentsize = 46, EShnum = 48, EShstrndx = 50;
 constexpr std::uint32_t ElfClass32 = 1, ElfData2Lsb = 1, MachineArm = 40, TypeExecutable = 2;
 // Program header fields.
-constexpr std::uint32_t PType = 0, POffset = 4, PPaddr = 12, PFilesz = 16, PMemsz = 20;
+constexpr std::uint32_t PType = 0, POffset = 4, PVaddr = 8, PPaddr = 12, PFilesz = 16, PMemsz = 20;
 constexpr std::uint32_t PtLoad = 1;
 // Section header fields.
 constexpr std::uint32_t ShName = 0, ShOffset = 16, ShSize = 20;
@@ -41,8 +42,8 @@ std::uint32_t ElfLoader::field32(std::uint32_t offset) const { return ce::getLe3
 
 ElfLoader::Segment ElfLoader::segment(std::uint32_t i) const {
   const std::uint8_t* p = programHeaders_.get() + i * ProgramHeaderBytes;
-  return {ce::getLe32(p + PType), ce::getLe32(p + POffset), ce::getLe32(p + PPaddr), ce::getLe32(p + PFilesz),
-          ce::getLe32(p + PMemsz)};
+  return {ce::getLe32(p + PType),   ce::getLe32(p + POffset), ce::getLe32(p + PVaddr),
+          ce::getLe32(p + PPaddr),  ce::getLe32(p + PFilesz), ce::getLe32(p + PMemsz)};
 }
 
 bool ElfLoader::setFile(FileManagerSlot slot) {
@@ -54,8 +55,14 @@ bool ElfLoader::setFile(FileManagerSlot slot) {
   std::memset(header_, 0, sizeof header_);
   FileManager* f = file();
   if (!f) return false;
-  // Asked first, while the file is still at its start.
+  // Asked first, while the file is still at its start. All ones is the file manager's word
+  // for a file it cannot read to its end (a compressed member whose data or trailer does not
+  // check): taken as a size it would make every bounds check below pass.
   fileSize_ = f->realSize();
+  if (fileSize_ == DamagedSize) {
+    console().print(u"kernel file is damaged: it can't be read to its end.\n");
+    return false;
+  }
 
   f->read(header_, HeaderBytes, 0);
   if (header_[0] != 0x7F || header_[1] != 'E' || header_[2] != 'L' || header_[3] != 'F') {
@@ -121,10 +128,78 @@ bool ElfLoader::setFile(FileManagerSlot slot) {
     programHeaders_.reset();
     return false;
   }
-  if (!checkSegments()) {
+  if (!checkSegments() || !checkDestinations()) {
     programHeaders_.reset();
     return false;
   }
+  return true;
+}
+
+bool ElfLoader::place(std::vector<Placed>& out, int segment, std::uint64_t start, std::uint64_t length) const {
+  std::vector<AddressRange> pieces;
+  destinationMap().addDestination(pieces, start, length);
+  std::uint64_t written = 0;
+  for (const AddressRange& r : pieces) {
+    out.push_back({r, segment});
+    written += r.length;
+  }
+  // The words the chain asks for, and fewer where they land: some land on the same bytes.
+  return written >= roundUp(start + length, 4) - start;
+}
+
+bool ElfLoader::checkPlaced(const std::vector<Placed>& placed, std::size_t from) {
+  for (std::size_t k = from; k < placed.size(); ++k) {
+    const Placed& p = placed[k];
+    const std::uint32_t start = p.range.start, length = p.range.length;
+    // A loader used outside a boot may have no banks to check against; a boot always has them
+    // (the architecture registers them at step 2, before the kernel is opened).
+    if (memory().bankCount() > 0 && !insideBanks(memory(), p.range)) {
+      if (p.segment < 0) {
+        console().print(u"symbol block: 0x%08x+0x%x is outside memory.\n", start, length);
+      } else {
+        console().print(u"segment %d: 0x%08x+0x%x is outside memory.\n", p.segment, start, length);
+      }
+      return false;
+    }
+    for (std::size_t j = 0; j < k; ++j) {
+      const Placed& q = placed[j];
+      if (q.segment == p.segment && q.segment >= 0) continue;  // pieces of one segment: see place
+      const std::uint64_t qEnd = std::uint64_t{q.range.start} + q.range.length;
+      if (start < qEnd && q.range.start < std::uint64_t{start} + length) {
+        if (p.segment < 0) {
+          console().print(u"symbol block: 0x%08x+0x%x overlaps segment %d.\n", start, length, q.segment);
+        } else {
+          console().print(u"segment %d: 0x%08x+0x%x overlaps segment %d.\n", p.segment, start, length, q.segment);
+        }
+        return false;
+      }
+    }
+  }
+  return true;
+}
+
+bool ElfLoader::checkDestinations() {
+  const std::uint32_t phnum = field16(EPhnum), entry = field32(EEntry);
+  std::vector<Placed> placed;
+  bool entryFound = false;
+  for (std::uint32_t i = 0; i < phnum; ++i) {
+    Segment s = segment(i);
+    if (s.type != PtLoad || s.memsz == 0) continue;
+    if (!place(placed, static_cast<int>(i), s.paddr, s.memsz)) {
+      console().print(u"segment %d: 0x%08x+0x%x lands on itself in memory.\n", i, s.paddr, s.memsz);
+      return false;
+    }
+    // The entry as the file gives it, against the segment's physical and its virtual range.
+    if ((entry >= s.paddr && entry - s.paddr < s.memsz) || (entry >= s.vaddr && entry - s.vaddr < s.memsz)) {
+      entryFound = true;
+    }
+  }
+  if (!checkPlaced(placed, 0)) return false;
+  if (!entryFound) {
+    console().print(u"entry point 0x%08x is in no loaded segment.\n", entry);
+    return false;
+  }
+  placed_ = std::move(placed);
   return true;
 }
 
@@ -193,7 +268,7 @@ std::uint32_t ElfLoader::prepareKsyms() {
   const std::uint8_t* names = sectionHeaders_.get() + shstrndx * SectionHeaderBytes;
   const std::uint32_t namesOffset = ce::getLe32(names + ShOffset), namesSize = ce::getLe32(names + ShSize);
   if (!inFile(namesOffset, namesSize, fileSize_)) {
-    console().print(u"section name table 0x%x+0x%x is beyond the end of the file (0x%x).\n", namesOffset,
+    note(u"section name table 0x%x+0x%x is beyond the end of the file (0x%x).\n", namesOffset,
                     namesSize, fileSize_);
     return 0;
   }
@@ -246,13 +321,13 @@ std::uint32_t ElfLoader::prepareKsyms() {
   const std::uint32_t symSize = ce::getLe32(block + symbolTableHeader_ + ShSize);
   const std::uint32_t strSize = ce::getLe32(block + stringTableHeader_ + ShSize);
   if (!inFile(symbolTableOffset_, symSize, fileSize_)) {
-    console().print(u"symbol table 0x%x+0x%x is beyond the end of the file (0x%x).\n", symbolTableOffset_, symSize,
+    note(u"symbol table 0x%x+0x%x is beyond the end of the file (0x%x).\n", symbolTableOffset_, symSize,
                     fileSize_);
     ksymsHeader_.reset();
     return 0;
   }
   if (!inFile(stringTableOffset_, strSize, fileSize_)) {
-    console().print(u"string table 0x%x+0x%x is beyond the end of the file (0x%x).\n", stringTableOffset_, strSize,
+    note(u"string table 0x%x+0x%x is beyond the end of the file (0x%x).\n", stringTableOffset_, strSize,
                     fileSize_);
     ksymsHeader_.reset();
     return 0;
@@ -260,7 +335,7 @@ std::uint32_t ElfLoader::prepareKsyms() {
   const std::uint64_t symbolBytes = roundUp(symSize, 4);
   const std::uint64_t blockBytes = blockHeaderBytes + symbolBytes + strSize;
   if (address + blockBytes > 0xFFFFFFFFull) {
-    console().print(u"no room for the symbol block at 0x%08x.\n", static_cast<std::uint32_t>(address));
+    note(u"no room for the symbol block at 0x%08x.\n", static_cast<std::uint32_t>(address));
     ksymsHeader_.reset();
     return 0;
   }
@@ -298,6 +373,21 @@ std::uint32_t ElfLoader::memorySize() {
   const std::uint32_t result = sum > 0xFFFFFFFFull ? 0xFFFFFFFFu : static_cast<std::uint32_t>(sum);
   console().print(u"+[extra: 0x%x]", static_cast<std::uint32_t>(extra > 0xFFFFFFFFull ? 0xFFFFFFFFu : extra));
   console().print(u" = 0x%x bytes\n", result);
+  // What went wrong with the symbol tables, now that the size line is whole.
+  if (note_[0] != 0) console().print(u"%s", note_);
+  note_[0] = 0;
+  if (symbolsPresent_) {
+    // The block goes behind the last segment: it must be in memory too, and on no segment.
+    std::vector<Placed> placed = placed_;
+    const std::size_t from = placed.size();
+    const std::vector<AddressRange> all = destinationRanges();
+    const AddressRange block = all.back();
+    if (!place(placed, -1, block.start, block.length)) {
+      console().print(u"symbol block: 0x%08x+0x%x lands on itself in memory.\n", block.start, block.length);
+      return 0xFFFFFFFFu;
+    }
+    if (!checkPlaced(placed, from)) return 0xFFFFFFFFu;
+  }
   return result;
 }
 

@@ -13,6 +13,7 @@
 #include <cstdint>
 
 #include "load/loader.h"
+#include "platform/format.h"
 #include "platform/heap.h"
 
 namespace kestrel {
@@ -29,7 +30,8 @@ class ElfLoader final : public Loader {
 
   // Checks the ELF header and every size in it, and reads both header tables.
   bool setFile(FileManagerSlot file) override;
-  // Pages that loading will need; prepares the ksyms header on the way.
+  // Pages that loading will need; prepares the ksyms header on the way. All ones when the
+  // symbol block would land outside memory or on a segment.
   std::uint32_t memorySize() override;
   // Every loadable segment, then the ksyms block.
   bool load() override;
@@ -43,18 +45,35 @@ class ElfLoader final : public Loader {
 
  private:
   struct Segment {
-    std::uint32_t type, offset, paddr, filesz, memsz;
+    std::uint32_t type, offset, vaddr, paddr, filesz, memsz;
+  };
+  // Where one piece of the kernel lands, as the second stage writes it.
+  struct Placed {
+    AddressRange range;
+    int segment;  // -1: the symbol block
   };
   Segment segment(std::uint32_t i) const;
   std::uint32_t field16(std::uint32_t offset) const;
   std::uint32_t field32(std::uint32_t offset) const;
   bool checkSegments();
+  // Every loadable segment wholly inside the DRAM banks (after the family's rebasing), no two
+  // of them on the same bytes, and the entry point inside one of them.
+  bool checkDestinations();
+  // Appends where [start, start + length) lands; false when the second stage would fold it
+  // onto itself.
+  bool place(std::vector<Placed>& out, int segment, std::uint64_t start, std::uint64_t length) const;
+  bool checkPlaced(const std::vector<Placed>& placed, std::size_t from);
   // The ksyms block's size K, or 0 when there is none.
   std::uint32_t prepareKsyms();
   // Where the ksyms block goes: behind the last loadable segment in table order; false when
   // there is none.
   bool ksymsAddress(std::uint64_t& address) const;
   void noSymbols();
+  // A line about the symbol tables, kept until the size line they are found in is complete.
+  template <typename... Args>
+  void note(const char16_t* format, const Args&... args) {
+    ce::format(note_, sizeof note_ / sizeof note_[0], format, args...);
+  }
 
   std::uint8_t header_[HeaderBytes] = {};
   ce::HeapPtr<std::uint8_t> programHeaders_;
@@ -67,6 +86,8 @@ class ElfLoader final : public Loader {
   std::uint32_t stringTableHeader_ = 0, stringTableOffset_ = 0;
   std::uint32_t symbolTableHeader_ = 0, symbolTableOffset_ = 0;
   std::uint32_t fileSize_ = 0;  // what the file delivers, decompressed
+  std::vector<Placed> placed_;
+  char16_t note_[160] = {};  // where the segments land, from checkDestinations
 };
 
 }  // namespace kestrel

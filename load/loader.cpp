@@ -157,6 +157,10 @@ bool Loader::loadImage() {
   if (!file_) return false;
   // The decompressed size: that is what read delivers.
   const std::uint32_t size = file_->realSize();
+  if (size == DamagedSize) {
+    console().print(u"file system image is damaged: it can't be read to its end.\n");
+    return false;
+  }
   const std::uint64_t destination = (std::uint64_t{end_} + ImageAlignment - 1) / ImageAlignment * ImageAlignment;
   console().print(u"[file system image]\n");
   if (destination + size > 0x100000000ull) {

@@ -18,6 +18,7 @@
 
 #include "console/console.h"
 #include "file/file_manager.h"
+#include "memory/destination_map.h"
 #include "memory/memory_manager.h"
 
 namespace kestrel {
@@ -28,6 +29,8 @@ using FileManagerSlot = FileManager* const*;
 constexpr std::uint32_t ChainLinkBytes = 16;
 constexpr std::uint32_t ChainEnd = 0xFFFFFFFFu;   // `next` of the last link
 constexpr std::uint32_t ZeroSource = 0xFFFFFFFFu; // `source` of a zero-clear link
+// What realSize answers for a file that cannot be read to its end: never a size to load.
+constexpr std::uint32_t DamagedSize = 0xFFFFFFFFu;
 
 class Loader {
  public:
@@ -45,6 +48,11 @@ class Loader {
   // Every range the kernel's pieces are copied or cleared to, in recording order, known once
   // setFile and memorySize have run: what the memory manager must keep its pages out of.
   virtual std::vector<AddressRange> destinationRanges() const { return {}; }
+
+  // Where the family's second stage writes a destination; the loader checks every one against
+  // the memory manager's DRAM banks through it. Without one, destinations are taken as given.
+  void setDestinationMap(const DestinationMap* map) { destinations_ = map; }
+  const DestinationMap& destinationMap() const { return destinations_ ? *destinations_ : identityDestinations(); }
 
   // Whether the file's first bytes are the ELF magic.
   static bool isElfFile(FileManager& file);
@@ -97,6 +105,7 @@ class Loader {
   FileManager* file_ = nullptr;
   std::uint32_t firstLink_ = 0;
   std::uint32_t end_ = 0;
+  const DestinationMap* destinations_ = nullptr;
 };
 
 }  // namespace kestrel

@@ -72,8 +72,15 @@ bool MemoryManager::reservePages(std::uint32_t size) {
                                                           ce::PageReadWrite | ce::PageNoCache)
                                        : nullptr;
     if (!region) {
+      // The handheld has no more pages outside what the kernel will occupy: a kernel this
+      // big cannot be booted here, and saying so now names the cause, which running out of
+      // pages at a later step would not.
       console().print(u"can't allocate memory\n");
-      break;  // the shortage shows as "page insufficient." when the pages run out
+      console().print(u"memory request 0x%x bytes, but only 0x%x bytes could be gathered outside the kernel's "
+                      u"destination.\n",
+                      size, static_cast<std::uint32_t>(std::uint64_t{static_cast<std::uint32_t>(mappedCount_)} * pageSize_));
+      releaseRegion();
+      return false;
     }
     moreRegions_.push_back(region);
     complete = gather(reinterpret_cast<std::uintptr_t>(region), static_cast<std::uint32_t>(more / pageSize_));

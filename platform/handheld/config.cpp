@@ -23,6 +23,26 @@ constexpr char defaultPlatform[] = "Compaq iPAQ H3600";
 constexpr unsigned knownCodePages[] = {437, 850, 852, 866, 874, 932, 936, 949, 950, 1250, 1251,
                                        1252, 1253, 1254, 1255, 1256, 1257, 1258, 65001};
 
+// Text from the file as an error shows it: bytes outside printable ASCII as \xNN, so that no
+// control character reaches the terminal, and a long value cut to its first bytes.
+std::string shown(std::string_view text) {
+  constexpr std::size_t Longest = 64;
+  std::string out;
+  for (std::size_t i = 0; i < text.size() && i < Longest; ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c >= 0x20 && c < 0x7F) {
+      out += static_cast<char>(c);
+    } else {
+      static const char digits[] = "0123456789abcdef";
+      out += "\\x";
+      out += digits[c >> 4];
+      out += digits[c & 0xF];
+    }
+  }
+  if (text.size() > Longest) out += "... (" + std::to_string(text.size()) + " bytes)";
+  return out;
+}
+
 std::string trim(std::string_view s) {
   std::size_t b = 0, e = s.size();
   while (b < e && (s[b] == ' ' || s[b] == '\t')) ++b;
@@ -70,17 +90,17 @@ bool validCardName(const std::string& name, std::string& why) {
     return false;
   }
   if (name != trim(name)) {
-    why = "card name '" + name + "' begins or ends with blanks";
+    why = "card name '" + shown(name) + "' begins or ends with blanks";
     return false;
   }
   for (unsigned char c : name) {
     if (c < 0x20 || std::string_view("\\/:*?\"<>|,").find(static_cast<char>(c)) != std::string_view::npos) {
-      why = "card name '" + name + "' has a character a folder name cannot have";
+      why = "card name '" + shown(name) + "' has a character a folder name cannot have";
       return false;
     }
   }
   if (name == "." || name == ".." || equalNoCase(utf8ToUtf16(name), u"handheld.ini")) {
-    why = "card name '" + name + "' is not a folder name";
+    why = "card name '" + shown(name) + "' is not a folder name";
     return false;
   }
   return true;
@@ -97,7 +117,7 @@ bool parseCards(const std::string& value, std::vector<std::string>& cards, std::
     if (!validCardName(name, why)) return false;
     for (const auto& other : cards) {
       if (equalNoCase(utf8ToUtf16(other), utf8ToUtf16(name))) {
-        why = "card '" + name + "' is listed twice";
+        why = "card '" + shown(name) + "' is listed twice";
         return false;
       }
     }
@@ -279,10 +299,10 @@ bool apply(const Line& l, Config& c, std::string& why) {
   } else if (k == "hosts") {
     return parseHosts(v, c.hosts, why);
   } else {
-    why = "unknown key '" + k + "'";
+    why = "unknown key '" + shown(k) + "'";
     return false;
   }
-  if (!ok) why = "bad value '" + v + "' for " + k + " (" + expected(k) + ")";
+  if (!ok) why = "bad value '" + shown(v) + "' for " + k + " (" + expected(k) + ")";
   return ok;
 }
 
@@ -331,7 +351,7 @@ bool parseConfig(const std::string& content, const std::string& where, Config& c
     std::transform(key.begin(), key.end(), key.begin(), [](unsigned char c) { return std::tolower(c); });
     for (const auto& seen : lines) {
       if (seen.key == key) {
-        error = where + ":" + std::to_string(number) + ": '" + key + "' was already given on line " +
+        error = where + ":" + std::to_string(number) + ": '" + shown(key) + "' was already given on line " +
                 std::to_string(seen.number);
         return false;
       }
@@ -347,7 +367,7 @@ bool parseConfig(const std::string& content, const std::string& where, Config& c
     if (l.key != "platform") continue;
     profile = findProfile(l.value);
     if (!profile) {
-      error = where + ":" + std::to_string(l.number) + ": unknown platform '" + l.value + "'";
+      error = where + ":" + std::to_string(l.number) + ": unknown platform '" + shown(l.value) + "'";
       return false;
     }
   }

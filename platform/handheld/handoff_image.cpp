@@ -1,5 +1,7 @@
 #include "platform/handheld/handoff_image.h"
 
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <vector>
 
@@ -45,9 +47,11 @@ bool writeHandoffImage(const std::filesystem::path& file, Family family, const s
                        const std::string& processor, const std::uint32_t (&r)[4], std::uint32_t frameCount,
                        const FrameSource& frames, std::string& error) {
   const std::vector<std::uint8_t> header = encodeHandoffImageHeader(family, profile, processor, r, frameCount);
+  errno = 0;
   std::ofstream out(file, std::ios::binary | std::ios::trunc);
   if (!out) {
-    error = "can't create " + file.string();
+    // Which file, and why: the system's reason when it gave one.
+    error = "can't create " + file.string() + (errno != 0 ? std::string(": ") + std::strerror(errno) : std::string());
     return false;
   }
   out.write(reinterpret_cast<const char*>(header.data()), static_cast<std::streamsize>(header.size()));
@@ -67,7 +71,7 @@ bool writeHandoffImage(const std::filesystem::path& file, Family family, const s
     return false;
   }
   if (!out) {
-    error = "can't write " + file.string();
+    error = "can't write " + file.string() + (errno != 0 ? std::string(": ") + std::strerror(errno) : std::string());
     return false;
   }
   return true;

@@ -6,12 +6,14 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "arch/arm/blobs.h"
 #include "arch/pxa2x0_architecture.h"
 #include "arch/sa11x0_architecture.h"
+#include "common/processor_family.h"
 #include "memory/lock_pages_memory_manager.h"
 #include "platform/handheld/physical_memory.h"
 #include "platform/handheld/processor.h"
@@ -106,9 +108,9 @@ TEST_F(ArchitectureTest, InitRegistersTheFamilysBanksAndDCacheSize) {
        u"[2] 0xa8000000 size 0x04000000\n[3] 0xac000000 size 0x04000000\nD-cache size = 65536\n",
        65536},
   };
-  useHandheld("Compaq iPAQ H3600");
   for (const Case& c : cases) {
     SCOPED_TRACE(c.pxa ? "PXA-2x0" : "SA-11x0");
+    useHandheld(c.pxa ? "Compaq iPAQ H3900" : "Compaq iPAQ H3600");
     ScriptedMemoryManager mm(&consolePtr_, 4096);
     mmSlot_ = &mm;
     auto arch = makeArchitecture(c.pxa, &consolePtr_, &mmSlot_);
@@ -126,6 +128,47 @@ TEST_F(ArchitectureTest, InitRegistersTheFamilysBanksAndDCacheSize) {
     EXPECT_FALSE(arch->init());
     EXPECT_EQ(console_.text, u"can't initialize memory manager.\n");
     EXPECT_EQ(failing.bankCount(), 0);
+  }
+}
+
+TEST(ProcessorFamily, IsReadFromTheMainIdRegister) {
+  const struct {
+    std::uint32_t id;
+    std::optional<ProcessorFamily> family;
+  } cases[] = {
+      {0x4401A118, ProcessorFamily::SA11x0},  // SA-1100
+      {0x6901B119, ProcessorFamily::SA11x0},  // SA-1110
+      {0x69052100, ProcessorFamily::PXA2x0},  // PXA250
+      {0x69052D06, ProcessorFamily::PXA2x0},  // PXA255
+      {0x69054117, ProcessorFamily::PXA2x0},  // PXA270
+      {0x41129200, std::nullopt},              // ARM920T
+      {0x69056000, std::nullopt},              // a later XScale generation
+      {0x6901C119, std::nullopt},              // a StrongARM part that is neither
+      {0x00000000, std::nullopt},
+  };
+  for (const auto& c : cases) EXPECT_EQ(processorFamilyOf(c.id), c.family) << std::hex << c.id;
+}
+
+TEST_F(ArchitectureTest, InitRefusesAProcessorOfTheOtherFamilyBeforeAnyBank) {
+  const struct {
+    const char* handheld;
+    bool pxa;
+    const char16_t* line;
+  } cases[] = {
+      {"Compaq iPAQ H3600", true, u"the platform is PXA-2x0, but the processor (id 0x6901b119) is SA-11x0.\n"},
+      {"HP Jornada 820", true, u"the platform is PXA-2x0, but the processor (id 0x4401a118) is SA-11x0.\n"},
+      {"Compaq iPAQ H3900", false, u"the platform is SA-11x0, but the processor (id 0x69052100) is PXA-2x0.\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.handheld);
+    useHandheld(c.handheld);
+    ScriptedMemoryManager mm(&consolePtr_, 4096);
+    mmSlot_ = &mm;
+    auto arch = makeArchitecture(c.pxa, &consolePtr_, &mmSlot_);
+    console_.text.clear();
+    EXPECT_FALSE(arch->init());
+    EXPECT_EQ(console_.text, c.line);
+    EXPECT_EQ(mm.bankCount(), 0);
   }
 }
 

@@ -17,6 +17,7 @@
 #include "boot/settings.h"
 #include "load/loader.h"
 #include "memory/memory_manager.h"
+#include "platform/bytes.h"
 #include "platform/files.h"
 #include "platform/handheld/heap_check.h"
 #include "platform/handheld/processor.h"
@@ -24,6 +25,7 @@
 #include "tests/kernel/probe_image.h"
 #include "tests/kernel/probe_paths.h"
 #include "tests/support/environment.h"
+#include "tests/support/gzip_writer.h"
 
 namespace kestrel::testing {
 namespace {
@@ -125,6 +127,15 @@ void useImage(SequenceTest&, kestrel_testing::TempHandheld& h, RecordingFrontEnd
   h.writeFile(u"\\Storage Card\\miniroot.fs", makeProbeImage(64 * 1024, 7));
 }
 
+// The probe kernel with one word changed: in program header `segment` at `field`, or in the
+// ELF header at `field` when `segment` is -1.
+std::vector<std::uint8_t> probeWith(int segment, std::uint32_t field, std::uint32_t value) {
+  std::vector<std::uint8_t> elf = kestrel_testing::readBytes(probeKernelSa11x0);
+  const std::uint32_t at = segment < 0 ? field : ce::getLe32(&elf[28]) + 32 * segment + field;
+  ce::putLe32(&elf[at], value);
+  return elf;
+}
+
 const FailureRow failureRows[] = {
     {"UnsupportedPlatform", [](auto&, auto&, auto&) { settings().platform = {0x0C200000, 0x01040100}; },
      u"Architecture not supported.\n", "0", nullptr},
@@ -154,6 +165,18 @@ const FailureRow failureRows[] = {
        h.writeFile(Kernel, elf);
      },
      u"Can't initialize loader.\n", "5", u"not a native architecture. machine = 3\n"},
+    // The processor decides: a platform of the other family would hand over with the wrong
+    // routines, banks and UART.
+    {"PxaPlatformOnAnSaProcessor", [](auto&, auto&, auto&) { settings().platform = {0x0C204000, 0x01C40301}; },
+     u"Architecture initialize failed.\n", "2", u"the platform is PXA-2x0, but the processor (id 0x6901b119) is SA-11x0.\n"},
+    // Segments at the ends of memory: refused before any page is taken.
+    {"SegmentInIoSpace", [](auto&, auto& h, auto&) { h.writeFile(Kernel, probeWith(0, 12, 0x80000000u)); },
+     u"Can't initialize loader.\n", "5", u"segment 0: 0x80000000+"},
+    {"EntryInNoSegment", [](auto&, auto& h, auto&) { h.writeFile(Kernel, probeWith(-1, 24, 0xC1000000u)); },
+     u"Can't initialize loader.\n", "5", u"entry point 0xc1000000 is in no loaded segment.\n"},
+    // 48 MiB of .bss on a 32 MiB handheld: no pages are left outside where the kernel goes.
+    {"KernelLargerThanTheHandheld", [](auto&, auto& h, auto&) { h.writeFile(Kernel, probeWith(2, 20, 0x03000000u)); },
+     u"Can't allocate memory.\n", "6", u"bytes could be gathered outside the kernel's destination.\n"},
     {"NoRegion", [](auto&, auto& h, auto&) { h.faults().virtualAllocFails = true; }, u"Can't allocate memory.\n", "6",
      u"can't allocate memory\n"},
     {"NoPageForSecondStage", [](auto&, auto& h, auto&) { h.faults().lockPagesFailAt = 1; },
@@ -314,6 +337,52 @@ TEST_F(SequenceTest, ImageOutOfPagesClosesTheImage) {
   EXPECT_TRUE(printed(u"page insufficient.\n"));
   EXPECT_TRUE(openableAlone(Image));
   EXPECT_EQ(front_.progress, 0);
+}
+
+// Every damage a gzip file can carry, as the kernel and as the md image, through whole boots:
+// nothing is loaded or jumped to, and the line before the box names the damage.
+TEST_F(SequenceTest, DamagedCompressedFilesNeverBoot) {
+  const kestrel_testing::Bytes kernel = kestrel_testing::readBytes(probeKernelSa11x0);
+  const kestrel_testing::Bytes image = makeProbeImage(64 * 1024, 7);
+  const kestrel_testing::GzipHeaderFields fields{"ex\x01z", "corvid", "note", true};
+  const std::size_t fullHeader = 10 + 2 + fields.extra.size() + fields.name.size() + 1 + fields.comment.size() + 1 + 2;
+  struct Role {
+    const char* name;
+    const kestrel_testing::Bytes& content;
+    const char16_t* path;
+    const char16_t* line;
+  };
+  for (const Role& role : {Role{"kernel", kernel, Kernel, u"kernel file is damaged: it can't be read to its end.\n"},
+                           Role{"image", image, Image, u"file system image is damaged: it can't be read to its end.\n"}}) {
+    SCOPED_TRACE(role.name);
+    std::vector<kestrel_testing::GzipDamage> cases = kestrel_testing::gzipDamages(
+        role.content, kestrel_testing::zlibGzip(role.content), kestrel_testing::zlibGzip(role.content, fields), fullHeader);
+    cases.push_back({"content byte altered, CRC kept", kestrel_testing::alteredUnderItsCrc(role.content, 100), true});
+    for (const kestrel_testing::GzipDamage& c : cases) {
+      SCOPED_TRACE(c.what);
+      handheld_.writeFile(u"\\Storage Card\\corvid", kernel);
+      settings().rootDevice = 0;
+      if (role.path == Image) useImage(*this, handheld_, front_);
+      handheld_.writeFile(role.path, c.file);
+      handheld::processor().lastJump.reset();
+      boot();
+      ASSERT_EQ(failures().size(), 1u) << narrow(front_.console);
+      EXPECT_FALSE(handheld::processor().lastJump.has_value());
+      EXPECT_TRUE(printed(role.line)) << narrow(front_.console);
+      EXPECT_FALSE(printed(u"unknown file format.\n"));
+      if (role.path == Image) {
+        EXPECT_EQ(failures()[0].text, u"Can't open file system image.\n");
+        EXPECT_EQ(lastStep(), "3");
+      } else {
+        // Damage in the first bytes leaves no format to tell; damage behind them is met when
+        // the loader measures the file.
+        EXPECT_TRUE(failures()[0].text == u"Can't initialize loader.\n" || failures()[0].text == u"Can't attach loader.\n")
+            << narrow(failures()[0].text);
+        EXPECT_EQ(lastStep(), "5");
+      }
+      EXPECT_TRUE(openableAlone(role.path));
+    }
+  }
 }
 
 // The memory manager's init hook cannot fail on the handheld; a boot object with one that

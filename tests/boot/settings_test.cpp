@@ -1,4 +1,5 @@
 #include "boot/settings.h"
+#include "boot/settings_schema.h"
 
 #include <gtest/gtest.h>
 
@@ -30,14 +31,17 @@ Bytes defaultBytes() {
   return serialized(record);
 }
 
-// A record in which no two neighbouring bytes are alike and no text is terminated, with the
-// header given: whatever is read from it shows where it came from.
+// A record in which no two neighbouring bytes are alike and no text is terminated (the
+// numbers with a range hold values inside it), with the header given: whatever is read from it shows where it came from.
 Bytes patternFile(std::size_t size, std::uint32_t magic, std::uint32_t version, std::uint32_t recordSize) {
   Bytes bytes(size);
   for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<std::uint8_t>(i * 7 + 3) | 0x01;
   if (size >= 4) ce::putLe32(bytes.data(), magic);
   if (size >= 8) ce::putLe32(bytes.data() + 4, version);
   if (size >= 12) ce::putLe32(bytes.data() + 8, recordSize);
+  // Values these fields may hold (the pattern's would take the defaults; see ValuesOutOfRange).
+  if (size >= 1076) ce::putLe32(bytes.data() + 1072, 4);        // rootDevice "dk"
+  if (size >= 1620) ce::putLe32(bytes.data() + 1616, 1234567);  // autoBootSeconds
   return bytes;
 }
 
@@ -170,6 +174,59 @@ TEST_F(SettingsFile, LoadTakesWhatTheFileSuppliesAndDefaultsForTheRest) {
     // The next boot start writes exactly the record in memory, whatever the file held.
     ASSERT_TRUE(s.saveFile());
     EXPECT_EQ(readBytes(handheld, cnf), expected);
+  }
+}
+
+TEST_F(SettingsFile, ValuesOutOfRangeTakeTheirDefaultAndTheRestStaysAsStored) {
+  struct Case {
+    const char* what;
+    void (*spoil)(SettingsRecord&);
+    void (*expect)(const Settings&);
+  };
+  const Case cases[] = {
+      {"root device 6", [](SettingsRecord& r) { r.rootDevice = 6; }, [](const Settings& s) { EXPECT_EQ(s.rootDevice, 0); }},
+      {"root device -1", [](SettingsRecord& r) { r.rootDevice = -1; }, [](const Settings& s) { EXPECT_EQ(s.rootDevice, 0); }},
+      {"delay -1", [](SettingsRecord& r) { r.autoBootSeconds = -1; },
+       [](const Settings& s) { EXPECT_EQ(s.autoBootSeconds, 0); }},
+      {"delay past the timer", [](SettingsRecord& r) { r.autoBootSeconds = 0x7FFFFFFF; },
+       [](const Settings& s) { EXPECT_EQ(s.autoBootSeconds, 0); }},
+      {"0 bit/s", [](SettingsRecord& r) { r.serialSpeed = 0; }, [](const Settings& s) { EXPECT_EQ(s.serialSpeed, 19200u); }},
+      // The edges themselves are values.
+      {"root device 5", [](SettingsRecord& r) { r.rootDevice = 5; }, [](const Settings& s) { EXPECT_EQ(s.rootDevice, 5); }},
+      {"delay at the limit", [](SettingsRecord& r) { r.autoBootSeconds = 2147483; },
+       [](const Settings& s) { EXPECT_EQ(s.autoBootSeconds, 2147483); }},
+      {"1 bit/s", [](SettingsRecord& r) { r.serialSpeed = 1; }, [](const Settings& s) { EXPECT_EQ(s.serialSpeed, 1u); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    SettingsRecord stored;
+    stored.setDefaults();
+    setText(stored.kernelFile, u"corvid-9");
+    stored.kernelFileSet = 1;
+    stored.platform = {0x0C208000, 0x00000001};
+    stored.rootDevice = 1;
+    stored.autoBootSeconds = 7;
+    stored.serialSpeed = 115200;
+    stored.pauseBeforeBoot = 2;  // a flag holds whatever was stored: nonzero is set
+    c.spoil(stored);
+    handheld.writeFile(cnf, serialized(stored));
+    Settings s;
+    c.expect(s);
+    // Only the spoilt field moved.
+    SettingsRecord want = stored;
+    const SettingsRecord& got = s;
+    for (const SettingsField& f : settingsFields()) {
+      if (f.kind == FieldKind::Text || f.get(want) == f.get(got)) continue;
+      SettingsRecord defaults;
+      defaults.setDefaults();
+      EXPECT_EQ(f.get(got), f.get(defaults)) << f.name;
+      EXPECT_TRUE(storedValueRefused(f, f.get(want))) << f.name;
+    }
+    EXPECT_EQ(textOf(s.kernelFile), u"corvid-9");
+    EXPECT_EQ(s.pauseBeforeBoot, 2u);
+    // And what is saved back is what was used.
+    ASSERT_TRUE(s.saveFile());
+    EXPECT_EQ(readBytes(handheld, cnf), serialized(s));
   }
 }
 

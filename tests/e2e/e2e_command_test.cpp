@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -121,6 +122,107 @@ TEST(BootCommand, AnswersAndExitStatus) {
   CommandResult missing = handheld.boot({"--run", "none", "--kernel", "absent"});
   EXPECT_EQ(missing.status, 2);
   EXPECT_NE(missing.output.find("[BOOT FAILED] Can't open kernel image."), std::string::npos) << missing.output;
+}
+
+// A kestrel.cnf that names no platform of the table (a fresh handheld's) boots as the
+// handheld's own platform and says so in one line; the platform is then saved with the rest.
+TEST(BootCommand, WithoutAPlatformTheHandheldsOwnIsUsed) {
+  Handheld handheld({});
+  ASSERT_TRUE(handheld.ready());
+  ASSERT_EQ(kestrel({"config", "set", "--handheld", handheld.dir().string(), "platform.cpu=0", "platform.machine=0"})
+                .status,
+            0);
+  const std::string said =
+      "kestrel: kestrel.cnf names no platform of the table; booting as the handheld's own, Compaq iPAQ H3600.\n";
+  CommandResult run = handheld.boot({"--run", "none"});
+  EXPECT_EQ(run.status, 0) << run.output;
+  EXPECT_NE(run.output.find(said), std::string::npos) << run.output;
+  EXPECT_NE(run.output.find("Compaq iPAQ H3600 (cpu=0x0c108000 machine=0x01c40201)\n"), std::string::npos);
+  EXPECT_EQ(configValue(handheld, "platform.machine"), "0x01c40201");
+  CommandResult again = handheld.boot({"--run", "none"});
+  EXPECT_EQ(again.output.find("names no platform"), std::string::npos) << again.output;
+
+  // The same with no kestrel.cnf at all, as `kestrel handheld init` leaves a handheld: the
+  // kernel is corvid.gz on the first card, and the boot gets to the jump.
+  std::filesystem::remove(handheld.dir() / "Storage Card" / "kestrel.cnf");
+  CommandResult fresh = handheld.boot({"--run", "none"});
+  EXPECT_EQ(fresh.status, 0) << fresh.output;
+  EXPECT_NE(fresh.output.find(said), std::string::npos) << fresh.output;
+  EXPECT_NE(fresh.output.find("kestrel: stopped at the jump.\n"), std::string::npos) << fresh.output;
+  EXPECT_EQ(configValue(handheld, "kernelFile"), "corvid.gz");
+  EXPECT_EQ(configValue(handheld, "kernelDirectory"), "\\Storage Card\\");
+}
+
+// Files that are no hand-off image, or one that names a processor it cannot be, are refused
+// by verify and run with one line that names the file once; nothing is allocated for them first.
+TEST(HandoffCommand, WhatIsNoImageIsRefusedWithOneLine) {
+  Handheld handheld({});
+  ASSERT_TRUE(handheld.ready());
+  const std::filesystem::path image = handheld.dir() / "jump.khof";
+  ASSERT_EQ(handheld.boot({"--run", "none", "--save-handoff", image.string()}).status, 0);
+  const auto size = std::filesystem::file_size(image);
+  auto edited = [&](const std::string& name, const std::function<void(std::string&)>& edit) {
+    std::ifstream in(image, std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), {});
+    edit(bytes);
+    const std::filesystem::path out = handheld.dir() / name;
+    std::ofstream(out, std::ios::binary) << bytes;
+    return out;
+  };
+  // "Compaq iPAQ H3600" is 17 bytes: the processor name "SA-1110" follows at 57.
+  const std::filesystem::path unknown = edited("unknown.khof", [](std::string& b) { b[57 + 6] = '7'; });
+  const std::filesystem::path otherFamily = edited("pxa.khof", [](std::string& b) { b[8] = 1; });
+  const std::filesystem::path huge = edited("huge.khof", [](std::string&) {});
+  std::filesystem::resize_file(huge, 8ull << 30);  // sparse: nothing is written
+  const std::filesystem::path folder = handheld.dir() / "Storage Card";
+
+  const struct {
+    std::filesystem::path file;
+    std::string line;
+  } cases[] = {
+      {folder, folder.string() + ": not a regular file"},
+      {huge, huge.string() + ": hand-off image has 8589934592 bytes, expected " + std::to_string(size)},
+      {unknown, unknown.string() + ": unknown processor \"SA-1117\""},
+      {otherFamily, otherFamily.string() + ": processor SA-1110 is not of the PXA-2x0 family the image names"},
+  };
+  for (const auto& c : cases) {
+    for (const std::vector<std::string>& command :
+         {std::vector<std::string>{"handoff", "verify", c.file.string()},
+          std::vector<std::string>{"handoff", "run", "--run", "unicorn", c.file.string()}}) {
+      SCOPED_TRACE(command[1] + " " + c.file.filename().string());
+      CommandResult r = kestrel(command);
+      EXPECT_EQ(r.status, 1);
+      EXPECT_EQ(r.output, "kestrel: " + c.line + "\n");
+    }
+  }
+}
+
+TEST(HandoffCommand, TheTimeLimitBoundsUnicornAndMustBeANumberOfSeconds) {
+  Handheld handheld({});
+  ASSERT_TRUE(handheld.ready());
+  const std::string image = (handheld.dir() / "jump.khof").string();
+  ASSERT_EQ(handheld.boot({"--run", "none", "--save-handoff", image}).status, 0);
+  for (const char* bad : {"nan", "-1", "inf", "0", "1s"}) {
+    SCOPED_TRACE(bad);
+    EXPECT_EQ(kestrel({"handoff", "run", "--run", "unicorn", "--timeout", bad, image}).status, 64);
+    EXPECT_EQ(handheld.boot({"--run", "unicorn", "--timeout", bad}).status, 64);
+  }
+  // A millisecond is far less than copying a megabyte word by word takes in unicorn.
+  CommandResult cut = kestrel({"handoff", "run", "--run", "unicorn", "--timeout", "0.001", image});
+  EXPECT_EQ(cut.status, 3) << cut.output;
+  EXPECT_NE(cut.output.find("time limit"), std::string::npos) << cut.output;
+}
+
+TEST(BootCommand, AHandoffThatCannotBeSavedSaysWhichFileAndWhy) {
+  Handheld handheld({});
+  ASSERT_TRUE(handheld.ready());
+  const std::string image = (handheld.dir() / "no-such-folder" / "jump.khof").string();
+  CommandResult run = handheld.boot({"--run", "none", "--save-handoff", image});
+  EXPECT_EQ(run.status, 2) << run.output;
+  EXPECT_NE(run.output.find("kestrel: the hand-off image was not written: can't create " + image +
+                            ": No such file or directory\n"),
+            std::string::npos)
+      << run.output;
 }
 
 TEST(BootCommand, BadUsageIs64) {

@@ -61,6 +61,28 @@ TEST(HandoffImage, FileRoundTripAndMissingFile) {
   EXPECT_EQ(error, "can't open " + file.string());
 }
 
+TEST(HandoffImage, OnlyARegularFileOfTheSizeItsHeaderGivesIsRead) {
+  // Nothing is allocated for a file before its size is known to be right: a directory, or a
+  // sparse file of many GiB behind a good header, is refused with one line.
+  const std::filesystem::path dir = std::filesystem::temp_directory_path() / "kestrel-handoff-not-a-file";
+  std::filesystem::create_directories(dir);
+  HandoffImage back;
+  std::string error;
+  EXPECT_FALSE(readImage(dir, back, error));
+  EXPECT_EQ(error, dir.string() + ": not a regular file");
+  std::filesystem::remove(dir);
+
+  const std::filesystem::path file = std::filesystem::temp_directory_path() / "kestrel-handoff-huge.img";
+  ASSERT_TRUE(writeImage(file, sample(), error)) << error;
+  std::filesystem::resize_file(file, 64ull << 30);
+  EXPECT_FALSE(readImage(file, back, error));
+  EXPECT_EQ(error, file.string() + ": hand-off image has 68719476736 bytes, expected 8272");
+  std::filesystem::resize_file(file, 100);
+  EXPECT_FALSE(readImage(file, back, error));
+  EXPECT_EQ(error, file.string() + ": truncated hand-off image (100 of 8272 bytes)");
+  std::filesystem::remove(file);
+}
+
 struct Broken {
   const char* name;
   std::function<void(std::vector<std::uint8_t>&)> damage;
@@ -97,7 +119,12 @@ INSTANTIATE_TEST_SUITE_P(
         Broken{"UnalignedFrame", [](auto& b) { ce::putLe32(&b[72], 0xA1000010u); },
                "frame at 0xa1000010 is not 4096-aligned"},
         Broken{"FramesOutOfOrder", [](auto& b) { ce::putLe32(&b[72 + 4100], 0xA1000000u); },
-               "frame at 0xa1000000 is out of order"}),
+               "frame at 0xa1000000 is out of order"},
+        // The processor name sits behind the 23-byte profile name.
+        Broken{"UnknownProcessor", [](auto& b) { b[40 + 23] = 'Q'; }, "unknown processor \"QXA270\""},
+        Broken{"ControlBytesInTheName", [](auto& b) { b[40 + 23] = 0x1B; }, "unknown processor \"\\x1bXA270\""},
+        Broken{"ProcessorOfTheOtherFamily", [](auto& b) { ce::putLe32(&b[8], 0); },
+               "processor PXA270 is not of the SA-11x0 family the image names"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -45,6 +45,7 @@ HandoffImage boot(const std::string& platform, bool withImage) {
   FileManager* filesPtr = files.get();
   if (!files->setRoot(u"\\Storage Card\\") || !files->open(u"corvid")) return image;
   ElfLoader loader(&parts.consolePtr, &parts.mmPtr);
+  loader.setDestinationMap(parts.arch.get());  // as the boot object gives it
   if (!loader.setFile(&filesPtr)) return image;
   std::uint32_t need = loader.memorySize() + (withImage ? ImageSize + 2 * 4096 : 0);
   // No chain page where the second stage writes: the kernel's ranges and the image's behind them.

@@ -66,6 +66,7 @@ TEST_P(QemuBoot, TheProbeKernelBootsAndPassesEveryCheck) {
   ASSERT_TRUE(files->setRoot(u"\\Storage Card\\"));
   ASSERT_TRUE(files->open(u"corvid"));
   ElfLoader loader(&parts.consolePtr, &parts.mmPtr);
+  loader.setDestinationMap(parts.arch.get());  // as the boot object gives it
   ASSERT_TRUE(loader.setFile(&filesPtr)) << std::string(parts.console.text.begin(), parts.console.text.end());
   std::uint32_t need = loader.memorySize();
   parts.setAside(loader.destinationRanges());

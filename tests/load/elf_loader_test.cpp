@@ -12,6 +12,8 @@
 
 #include "boot/settings.h"
 #include "file/gzip_file_manager.h"
+#include "arch/pxa2x0_architecture.h"
+#include "arch/sa11x0_architecture.h"
 #include "load/elf_loader.h"
 #include "memory/lock_pages_memory_manager.h"
 #include "platform/bytes.h"
@@ -333,8 +335,10 @@ TEST_F(ElfLoaderTest, SixteenProgramHeadersAreAccepted) {
 TEST_F(ElfLoaderTest, KsymsFollowTheLastSegmentInTableOrderNotTheHighest) {
   Bytes bytes = saProbe();
   const Elf elf(bytes);
-  // .rodata's header last: the segment that comes last now lies lowest but one.
+  // .rodata's header last: the segment that comes last now lies lowest but one. .data moves
+  // up a page, or the block behind .rodata would land on it.
   std::swap_ranges(bytes.begin() + elf.ph(1, 0), bytes.begin() + elf.ph(1, 32), bytes.begin() + elf.ph(2, 0));
+  ce::putLe32(&bytes[elf.ph(1, 12)], elf.segments[2].paddr + 0x1000);
   const Elf edited(bytes);
   auto l = loader(bytes);
   ASSERT_TRUE(run(*l)) << narrow(console_.text);
@@ -420,10 +424,14 @@ TEST_F(ElfLoaderTest, TablesOutsideTheFileLeaveTheKernelWithoutKsyms) {
     ce::putLe32(&bytes[elf.sh(i, 16)], 0xFFFFFF00);
     auto l = loader(bytes);
     ASSERT_TRUE(run(*l));
-    const std::u16string line = fileSizes(elf) + fmt("%s 0xffffff00+0x%x is beyond the end of the file (0x%x).\n",
-                                                     c.what, elf.sections[i].size, fileSize);
+    // The size line whole, then the line about the table on a line of its own.
+    const std::u16string line =
+        fmt("%s 0xffffff00+0x%x is beyond the end of the file (0x%x).\n", c.what, elf.sections[i].size, fileSize);
     const std::u16string printed = console_.take();
-    EXPECT_EQ(printed.rfind(line, 0), 0u) << narrow(printed);
+    EXPECT_EQ(printed.rfind(fileSizes(elf) + u"+[extra: 0x", 0), 0u) << narrow(printed);
+    const std::size_t end = printed.find(u" bytes\n");
+    ASSERT_NE(end, std::u16string::npos);
+    EXPECT_EQ(printed.substr(end + 7, line.size()), line) << narrow(printed);
     EXPECT_TRUE(boxes_.empty());
     EXPECT_FALSE(l->symbolsPresent());
   }
@@ -450,6 +458,101 @@ TEST_F(ElfLoaderTest, AReadThatComesShortFailsTheLoad) {
   const std::u16string printed = console_.take();
   EXPECT_NE(printed.find(u"can't read kernel image.\n"), std::u16string::npos) << narrow(printed);
   EXPECT_EQ(printed.find(u"seg[2]"), std::u16string::npos);  // nothing after the failure
+}
+
+// Destinations are checked where the family's second stage writes them, against the DRAM banks
+// its architecture registered: no segment or symbol block outside them, none on another, and
+// an entry point inside a segment.
+TEST_F(ElfLoaderTest, DestinationsOutsideMemoryOnEachOtherOrWithoutTheEntryAreRefused) {
+  const Elf elf(saProbe());
+  const Elf::Segment& text = elf.segments[0];
+  const Elf::Segment& data = elf.segments[2];
+  using Edit = std::function<void(Bytes&)>;
+  auto put32 = [](std::uint32_t at, std::uint32_t v) { return [=](Bytes& b) { ce::putLe32(&b[at], v); }; };
+  auto both = [](Edit a, Edit b) { return [=](Bytes& bytes) { a(bytes), b(bytes); }; };
+  struct Case {
+    const char* name;
+    bool pxa;  // the PXA-2x0's banks and window, else the SA-11x0's
+    Edit edit;
+    bool atSetFile;  // refused by setFile; else by memorySize (the symbol block)
+    std::u16string printed;
+  };
+  // The last segment moved so that it ends where the last SA-11x0 bank does.
+  const std::uint32_t topOfBanks = 0xE0000000u;
+  const std::uint32_t dataAtTop = topOfBanks - roundUp4(data.memsz);
+  const std::uint32_t rodataPxa = elf.segments[1].paddr - 0xC0000000u + 0xA0000000u;
+  const Case cases[] = {
+      {"I/O space", false, put32(elf.ph(0, 12), 0x80000000), true,
+       fmt("segment 0: 0x80000000+0x%x is outside memory.\n", roundUp4(text.memsz))},
+      {"ROM at 0", false, put32(elf.ph(1, 12), 0), true,
+       fmt("segment 1: 0x00000000+0x%x is outside memory.\n", roundUp4(elf.segments[1].memsz))},
+      {"across the end of the banks", false, put32(elf.ph(2, 12), topOfBanks - 0x1000), true,
+       fmt("segment 2: 0xdffff000+0x%x is outside memory.\n", roundUp4(data.memsz))},
+      {"on another segment", false, put32(elf.ph(2, 12), text.paddr + 0x100), true,
+       fmt("segment 2: 0x%08x+0x%x overlaps segment 0.\n", text.paddr + 0x100, roundUp4(data.memsz))},
+      {"entry in no segment", false, put32(24, 0xC0000000), true, u"entry point 0xc0000000 is in no loaded segment.\n"},
+      {"symbol block past the banks", false, put32(elf.ph(2, 12), dataAtTop), false, u"symbol block: "},
+      // The PXA-2x0 keeps the low 24 bits: 0xa1200000 lands on 0xa0200000.
+      {"folded onto another segment", true, put32(elf.ph(2, 12), 0xA1200000), true,
+       fmt("segment 2: 0xa0200000+0x%x overlaps segment 0.\n", roundUp4(data.memsz))},
+      {"folded onto itself", true, put32(elf.ph(1, 20), 0x01000004), true,
+       fmt("segment 1: 0x%08x+0x1000004 lands on itself in memory.\n", rodataPxa)},
+      {"the window's bank only", true, both(put32(elf.ph(0, 12), text.paddr), put32(24, text.paddr)), true, u""},
+  };
+  // The PXA-2x0 cases start from the kernel moved from 0xc0000000 to 0xa0000000 and up.
+  auto toPxa = [&](Bytes& b) {
+    for (std::uint32_t i = 0; i < elf.phnum; ++i) {
+      ce::putLe32(&b[elf.ph(i, 12)], elf.segments[i].paddr - 0xC0000000u + 0xA0000000u);
+    }
+    ce::putLe32(&b[24], text.paddr - 0xC0000000u + 0xA0000000u);
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Bytes bytes = elf.bytes;
+    if (c.pxa) toPxa(bytes);
+    c.edit(bytes);
+    auto l = loader(bytes);
+    std::unique_ptr<Architecture> family;
+    if (c.pxa) {
+      family = std::make_unique<PXA2x0Architecture>(&consolePointer_, &memoryPointer_);
+      for (std::uint32_t base : PXA2x0Architecture::Banks) manager_->addBank(base, PXA2x0Architecture::BankSize);
+    } else {
+      family = std::make_unique<SA11x0Architecture>(&consolePointer_, &memoryPointer_);
+      for (std::uint32_t base : SA11x0Architecture::Banks) manager_->addBank(base, SA11x0Architecture::BankSize);
+    }
+    l->setDestinationMap(family.get());
+    console_.take();
+    if (std::string(c.name) == "the window's bank only") {
+      // Where the file says does not matter on the PXA-2x0: where the window puts it does.
+      EXPECT_TRUE(setFile(*l)) << narrow(console_.text);
+      continue;
+    }
+    if (c.atSetFile) {
+      EXPECT_FALSE(setFile(*l));
+      EXPECT_EQ(console_.take(), c.printed);
+      continue;
+    }
+    ASSERT_TRUE(setFile(*l)) << narrow(console_.text);
+    EXPECT_EQ(l->memorySize(), 0xFFFFFFFFu);
+    const std::u16string printed = console_.take();
+    // The size line whole, then the one line that names the block and its range.
+    const std::size_t line = printed.find(u" bytes\n");
+    ASSERT_NE(line, std::u16string::npos) << narrow(printed);
+    EXPECT_EQ(printed.substr(line + 7, c.printed.size()), c.printed) << narrow(printed);
+    EXPECT_NE(printed.find(u"is outside memory.\n", line), std::u16string::npos) << narrow(printed);
+  }
+}
+
+TEST_F(ElfLoaderTest, AnEntryInASegmentsVirtualRangeIsAccepted) {
+  // Linked to run at 0x8000, loaded at 0xc0200000: the entry is given as the link address.
+  Bytes bytes = saProbe();
+  const Elf elf(bytes);
+  ce::putLe32(&bytes[elf.ph(0, 8)], 0x8000);
+  ce::putLe32(&bytes[24], 0x8010);
+  auto l = loader(bytes);
+  for (std::uint32_t base : SA11x0Architecture::Banks) manager_->addBank(base, SA11x0Architecture::BankSize);
+  console_.take();
+  EXPECT_TRUE(setFile(*l)) << narrow(console_.text);
 }
 
 }  // namespace

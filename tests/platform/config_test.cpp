@@ -129,6 +129,12 @@ TEST_F(IniFile, EveryMistakeIsReportedWithFileAndLine) {
       {"cards = Storage Card, storage card\n", ":1: card 'storage card' is listed twice"},
       {"cards = Storage Card,,CF Card\n", ":1: empty card name"},
       {"cards = Cards\\One\n", ":1: card name 'Cards\\One' has a character a folder name cannot have"},
+      // What the file holds reaches the terminal escaped, and a long value cut.
+      {"dpi = 9\x1b[2J\x07\n", ":1: bad value '9\\x1b[2J\\x07' for dpi (a number from 1 to 1000)"},
+      {"platform = \x9b" "31m\n", ":1: unknown platform '\\x9b31m'"},
+      {"com1 = " + std::string(1 << 20, 'x') + "\n",
+       ":1: bad value '" + std::string(64, 'x') + "... (1048576 bytes)' for com1 (stdout, none or file:PATH)"},
+      {"k\x1b]0;t\x07 = 1\n", ":1: unknown key 'k\\x1b]0;t\\x07'"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.ini);
