@@ -162,7 +162,7 @@ PatternCost bootPattern(bool accessPoints) {
 std::uint64_t straightRead(bool accessPoints) {
   QuietConsole console;
   kestrel::Console* slot = &console;
-  kestrel::GzipFileManager file(&slot, kestrel::SourceFat);
+  kestrel::GzipFileManager file(&slot, kestrel::makeSource(&slot, kestrel::SourceType::Fat));
   file.setAccessPoints(accessPoints);
   if (!file.setRoot(u"\\Storage Card\\") || !file.open(u"corvid.gz")) return 0;
   std::vector<std::uint8_t> buffer(PageBytes);
