@@ -40,7 +40,7 @@ int GzipFileManager::inflateStep(std::uint8_t*& start) {
       return status;
     }
     if ((stream_->data_type & InLastBlock) == 0) {  // after the last block nothing is left to resume
-      crc_ = crc32(crc_, start, static_cast<uInt>(stream_->next_out - start));
+      crc_ = crc32_z(crc_, start, static_cast<z_size_t>(stream_->next_out - start));
       start = stream_->next_out;
       recordAccessPoint();
     }
