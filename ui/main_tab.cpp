@@ -18,11 +18,7 @@ namespace {
 
 // The flags from top to bottom as the page stacks them, 20 units apart, and the settings each
 // one stands for.
-struct Flag {
-  int id;
-  std::uint32_t SettingsRecord::*field;
-};
-constexpr Flag flags[] = {
+constexpr FlagBox flags[] = {
     {BootVerbose, &SettingsRecord::bootVerbose}, {SingleUser, &SettingsRecord::singleUser},
     {AskName, &SettingsRecord::askName},         {KernelDebugger, &SettingsRecord::kernelDebugger},
     {SerialConsole, &SettingsRecord::serialConsole},
@@ -58,7 +54,7 @@ void MainTab::onInit(HWND dialog) {
   ::EnableWindow(imageField_, config.rootDevice == static_cast<std::int32_t>(RootDevice::Md));
 
   placeFlags();
-  for (const Flag& f : flags) setChecked(dialog, f.id, config.*(f.field) != 0);
+  showFlags(dialog, flags, config);
   fillSpeeds(config.serialSpeed);
 }
 
@@ -102,7 +98,7 @@ void MainTab::fillPlatforms() {
 void MainTab::placeFlags() {
   POINT origin = mainFlagColumn(screenCaps(ce::HorzRes), screenCaps(ce::VertRes));
   int y = origin.y;
-  for (const Flag& f : flags) {
+  for (const FlagBox& f : flags) {
     if (HWND control = ::GetDlgItem(window_, f.id)) {
       ::SetWindowPos(control, nullptr, horizontalPixels(origin.x), verticalPixels(y), 0, 0,
                      SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
@@ -174,7 +170,7 @@ void MainTab::saveToSettings() {
       break;
     }
   }
-  for (const Flag& f : flags) config.*(f.field) = isChecked(window_, f.id) ? 1 : 0;
+  saveFlags(window_, flags, config);
   setText(config.fsImagePath, controlText(window_, FsImage, PathFieldUnits));
   config.serialSpeed = static_cast<std::uint32_t>(leadingNumber(controlText(speedList_, SpeedFieldUnits)));
 }

@@ -15,11 +15,7 @@ using namespace option_ids;
 
 namespace {
 
-struct Flag {
-  int id;
-  std::uint32_t SettingsRecord::*field;
-};
-constexpr Flag flags[] = {
+constexpr FlagBox flags[] = {
     {ReverseVideo, &SettingsRecord::reverseVideo},
     {PauseBeforeBoot, &SettingsRecord::pauseBeforeBoot},
     {LoadDebugInfo, &SettingsRecord::loadDebugInfo},
@@ -59,7 +55,7 @@ void OptionTab::onInit(HWND dialog) {
     ce::format(seconds, 16, u"%d", config.autoBootSeconds);
     setControlText(dialog, Seconds, seconds);
   }
-  for (const Flag& f : flags) setChecked(dialog, f.id, config.*(f.field) != 0);
+  showFlags(dialog, flags, config);
   setControlText(dialog, ExtraOptions, textOf(config.extraOptions));
 }
 
@@ -76,7 +72,7 @@ void OptionTab::saveToSettings() {
   // Whatever the field holds, not limited to the spinner's range.
   config.autoBootSeconds =
       isChecked(window_, AutoBoot) ? leadingNumber(controlText(secondsField_, SecondsFieldUnits)) : 0;
-  for (const Flag& f : flags) config.*(f.field) = isChecked(window_, f.id) ? 1 : 0;
+  saveFlags(window_, flags, config);
   setText(config.extraOptions, controlText(window_, ExtraOptions, ExtraOptionsUnits));
 }
 

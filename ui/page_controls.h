@@ -3,9 +3,12 @@
 #pragma once
 #include <windows.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
+
+#include "boot/settings.h"
 
 namespace kestrel::ui {
 
@@ -26,5 +29,20 @@ void enableControl(HWND dialog, int id, bool enabled);
 // to the first non-digit; 0 when no digit follows. A number beyond 32 bits stops at the
 // largest (or smallest) 32-bit value.
 std::int32_t leadingNumber(std::u16string_view text);
+
+// A check box that stands for one 0/1 field of the settings record.
+struct FlagBox {
+  int id;
+  std::uint32_t SettingsRecord::*field;
+};
+// Checks each box whose field is nonzero, and back: each field 1 when its box is checked.
+template <std::size_t N>
+void showFlags(HWND dialog, const FlagBox (&boxes)[N], const SettingsRecord& record) {
+  for (const FlagBox& box : boxes) setChecked(dialog, box.id, record.*(box.field) != 0);
+}
+template <std::size_t N>
+void saveFlags(HWND dialog, const FlagBox (&boxes)[N], SettingsRecord& record) {
+  for (const FlagBox& box : boxes) record.*(box.field) = isChecked(dialog, box.id) ? 1 : 0;
+}
 
 }  // namespace kestrel::ui

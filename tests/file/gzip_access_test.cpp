@@ -48,19 +48,7 @@ Bytes blocky(std::size_t size, std::uint32_t seed) {
 
 // One gzip member written by zlib with the smallest symbol buffer: a block every hundred or
 // so symbols, thousands of blocks in a file.
-Bytes smallBlocks(const Bytes& content) {
-  z_stream z{};
-  EXPECT_EQ(deflateInit2(&z, 6, Z_DEFLATED, 15 + 16, 1, Z_DEFAULT_STRATEGY), Z_OK);
-  Bytes out(deflateBound(&z, static_cast<uLong>(content.size())) + 64);
-  z.next_in = const_cast<Bytef*>(content.data());
-  z.avail_in = static_cast<uInt>(content.size());
-  z.next_out = out.data();
-  z.avail_out = static_cast<uInt>(out.size());
-  EXPECT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
-  out.resize(z.total_out);
-  deflateEnd(&z);
-  return out;
-}
+Bytes smallBlocks(const Bytes& content) { return kestrel_testing::zlibGzip(content, {}, {6, 1}); }
 
 // A random walk over a file: reads at offsets or where the last step left, seeks and realSize,
 // mostly near the start, the end and anywhere in between.

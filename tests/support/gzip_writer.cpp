@@ -7,10 +7,10 @@
 
 namespace kestrel_testing {
 
-Bytes zlibGzip(const Bytes& content, const GzipHeaderFields& fields) {
+Bytes zlibGzip(const Bytes& content, const GzipHeaderFields& fields, const GzipDeflate& deflate) {
   z_stream z{};
   // Window bits 15 + 16: a gzip wrapper written by zlib, header fields from deflateSetHeader.
-  EXPECT_EQ(deflateInit2(&z, 9, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY), Z_OK);
+  EXPECT_EQ(deflateInit2(&z, deflate.level, Z_DEFLATED, 15 + 16, deflate.memLevel, Z_DEFAULT_STRATEGY), Z_OK);
   gz_header header{};
   std::string extra = fields.extra, name = fields.name, comment = fields.comment;
   header.os = 3;
@@ -25,7 +25,7 @@ Bytes zlibGzip(const Bytes& content, const GzipHeaderFields& fields) {
   z.avail_in = static_cast<uInt>(content.size());
   z.next_out = out.data();
   z.avail_out = static_cast<uInt>(out.size());
-  EXPECT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
+  EXPECT_EQ(::deflate(&z, Z_FINISH), Z_STREAM_END);
   out.resize(z.total_out);
   deflateEnd(&z);
   return out;

@@ -16,12 +16,15 @@ struct GzipHeaderFields {
   bool headerCrc = false;
 };
 
-// `content` as one gzip member (best compression), with `fields` in its header.
-Bytes zlibGzip(const Bytes& content, const GzipHeaderFields& fields = {});
+// How deflate works: best compression by default; a memory level of 1 gives the smallest
+// symbol buffer, a block every hundred or so symbols.
+struct GzipDeflate {
+  int level = 9;
+  int memLevel = 8;
+};
 
-}  // namespace kestrel_testing
-
-namespace kestrel_testing {
+// `content` as one gzip member, with `fields` in its header.
+Bytes zlibGzip(const Bytes& content, const GzipHeaderFields& fields = {}, const GzipDeflate& deflate = {});
 
 // `content` as one gzip member of stored deflate blocks: every content byte stands as it is in
 // the file, so one can be altered without inflate noticing; only the trailer's CRC can.

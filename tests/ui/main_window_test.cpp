@@ -50,16 +50,6 @@ RECT placeOf(HWND child) {
                                        << ")";
 }
 
-// A tab's item rectangle clicked with the stylus.
-void clickTab(WindowSession& s, int index) {
-  RECT item;
-  ::SendMessageW(s.tabs(), TCM_GETITEMRECT, index, reinterpret_cast<LPARAM>(&item));
-  LPARAM at = MAKELPARAM((item.left + item.right) / 2, (item.top + item.bottom) / 2);
-  ::PostMessageW(s.tabs(), WM_LBUTTONDOWN, MK_LBUTTON, at);
-  ::PostMessageW(s.tabs(), WM_LBUTTONUP, 0, at);
-  s.pump();
-}
-
 bool timerRunning(WindowSession& s) {
   // Stopping a timer that exists succeeds; one that was stopped already is not there.
   return ::KillTimer(s.main(), ui::AutoBootTimerId) != FALSE;
@@ -187,11 +177,11 @@ TEST(MainWindowTest, SwitchingPagesHidesTheOneLeftBeforeShowingTheOneSelected) {
         },
         nullptr, ::GetCurrentThreadId());
     ASSERT_NE(hook, nullptr);
-    clickTab(s, 1);
+    s.clickTab(1);
     EXPECT_EQ(::SendMessageW(s.tabs(), TCM_GETCURSEL, 0, 0), 1);  // never refused
     EXPECT_FALSE(::IsWindowVisible(s.page(0)));
     EXPECT_TRUE(::IsWindowVisible(s.page(1)));
-    clickTab(s, 2);
+    s.clickTab(2);
     EXPECT_FALSE(::IsWindowVisible(s.page(1)));
     EXPECT_TRUE(::IsWindowVisible(s.page(2)));
     ::UnhookWindowsHookEx(hook);
@@ -261,7 +251,7 @@ TEST(MainWindowTest, KeyboardCycleBetweenRowTabStripAndPage) {
 
     // The Option page's last control is an edit that asks for arrows: Right stays with it,
     // Tab still leaves for the tab strip.
-    clickTab(s, 1);
+    s.clickTab(1);
     HWND extra = ::GetDlgItem(s.page(1), 206);
     ::SetFocus(extra);
     s.key(VK_RIGHT);

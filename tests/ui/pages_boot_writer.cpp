@@ -44,15 +44,6 @@ fs::path outputDir(const char* sub) {
 
 void setText(HWND dialog, int id, const wchar_t* text) { ::SetDlgItemTextW(dialog, id, text); }
 
-void showPage(WindowSession& s, int index) {
-  RECT item;
-  ::SendMessageW(s.tabs(), TCM_GETITEMRECT, index, reinterpret_cast<LPARAM>(&item));
-  LPARAM at = MAKELPARAM((item.left + item.right) / 2, (item.top + item.bottom) / 2);
-  ::PostMessageW(s.tabs(), WM_LBUTTONDOWN, MK_LBUTTON, at);
-  ::PostMessageW(s.tabs(), WM_LBUTTONUP, 0, at);
-  s.pump();
-}
-
 // Checks or unchecks a box as a tap does, so the page hears of it.
 void setBox(WindowSession& s, int page, int id, bool on) {
   HWND box = ::GetDlgItem(s.page(page), id);
@@ -96,7 +87,7 @@ TEST(PagesBootWriter, EveryFieldOfTheThreePagesReachesKestrelCnfAndTheKernel) {
     for (int id : {150, 151, 152, 153, 155}) setBox(s, ui::MainPage, id, true);
     ::SendDlgItemMessageW(main, ui::main_ids::SerialSpeed, CB_SETCURSEL, 2, 0);  // 115200
 
-    showPage(s, ui::OptionPage);
+    s.clickTab(ui::OptionPage);
     HWND options = s.page(ui::OptionPage);
     setBox(s, ui::OptionPage, ui::option_ids::AutoBoot, true);
     setText(options, ui::option_ids::Seconds, L"7");
@@ -105,7 +96,7 @@ TEST(PagesBootWriter, EveryFieldOfTheThreePagesReachesKestrelCnfAndTheKernel) {
     // Safety message and pause before boot stay on: both questions are answered Yes.
     setText(options, ui::option_ids::ExtraOptions, L"-c  root=md0\tnoapm");
 
-    showPage(s, ui::ConsolePage);
+    s.clickTab(ui::ConsolePage);
     s.click(s.boot());
     ASSERT_GE(s.boxes.size(), 3u);
     EXPECT_EQ(s.boxes[0].caption, u"WARNING");
@@ -149,7 +140,7 @@ TEST(PagesBootWriter, SaveToFileLogsTheBootInBootlogTxt) {
   fs::remove(out / "bootlog.txt");
 
   s.run([](WindowSession& s) {
-    showPage(s, ui::ConsolePage);
+    s.clickTab(ui::ConsolePage);
     setBox(s, ui::ConsolePage, ui::console_ids::SaveToFile, true);
     s.click(s.boot());
     ASSERT_EQ(s.boxes.size(), 1u);

@@ -59,12 +59,7 @@ RECT placeOf(HWND child) {
 
 // Shows a page as a tap on its tab does.
 void showPage(WindowSession& s, int index) {
-  RECT item;
-  ::SendMessageW(s.tabs(), TCM_GETITEMRECT, index, reinterpret_cast<LPARAM>(&item));
-  LPARAM at = MAKELPARAM((item.left + item.right) / 2, (item.top + item.bottom) / 2);
-  ::PostMessageW(s.tabs(), WM_LBUTTONDOWN, MK_LBUTTON, at);
-  ::PostMessageW(s.tabs(), WM_LBUTTONUP, 0, at);
-  s.pump();
+  s.clickTab(index);
   ASSERT_TRUE(::IsWindowVisible(s.page(index)));
 }
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <commctrl.h>
+
 #include <chrono>
 
 #include "boot/platform_table.h"
@@ -154,6 +156,15 @@ void WindowSession::key(WPARAM virtualKey, bool shift) {
   pump();
   state[VK_SHIFT] = 0;
   ::SetKeyboardState(state);
+}
+
+void WindowSession::clickTab(int index) {
+  RECT item;
+  ::SendMessageW(tabs(), TCM_GETITEMRECT, index, reinterpret_cast<LPARAM>(&item));
+  LPARAM at = MAKELPARAM((item.left + item.right) / 2, (item.top + item.bottom) / 2);
+  ::PostMessageW(tabs(), WM_LBUTTONDOWN, MK_LBUTTON, at);
+  ::PostMessageW(tabs(), WM_LBUTTONUP, 0, at);
+  pump();
 }
 
 void WindowSession::click(HWND button) {

@@ -75,6 +75,8 @@ class WindowSession : public kestrel::ConsolePane {
   void key(WPARAM virtualKey, bool shift = false);
   // A click on a button, as the stylus makes it.
   void click(HWND button);
+  // Taps the tab of page `index` with the stylus and handles what follows.
+  void clickTab(int index);
 
   kestrel::ui::MainWindow& window() const;
   HWND main() const { return window().handle(); }
